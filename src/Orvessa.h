@@ -1,0 +1,13 @@
+// Start-up helpers of the main thread: the single-instance lock and the origin allow-list.
+#pragma once
+
+#include <QStringList>
+
+inline constexpr const char* instanceLockPath = "/tmp/.34x8gnxf38ny4ubf43.lock";
+
+// Takes the machine-wide lock and keeps it for the life of the process. True only when another
+// process holds it; a lock file that cannot be opened or locked never stops the program.
+bool isAlreadyRunning(const char* lockPath = instanceLockPath);
+
+// The https origins of the trusted sites: the eight hosts, then the www. form of hosts two to eight.
+QStringList allowedOrigins();

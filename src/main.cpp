@@ -1,0 +1,37 @@
+#include "AppSettings.h"
+#include "Log.h"
+#include "Orvessa.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <hamlib/rig.h>
+
+int main(int argc, char* argv[])
+{
+    LOG("Starting Orvessa {} (Build {} {})\n", AppSettings::version, __DATE__, __TIME__);
+    rig_set_debug(RIG_DEBUG_NONE);
+    qInstallMessageHandler(qtMessageHandler);
+
+    auto* app = new QApplication(argc, argv);
+    QApplication::setApplicationVersion(AppSettings::version);
+    QApplication::setApplicationName(AppSettings::applicationName);
+    QApplication::setOrganizationName(AppSettings::organizationName);
+    QApplication::setOrganizationDomain(AppSettings::organizationDomain);
+
+    if (isAlreadyRunning()) {
+        QMessageBox::information(nullptr, QStringLiteral("Info"), QStringLiteral("Orvessa is already running."));
+        delete app;
+        return 0;
+    }
+
+    LOG("MAIN Thread id: {}\n", threadIdText());
+    auto* origins = new QStringList(allowedOrigins());
+
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    const int result = QApplication::exec();
+
+    delete origins;
+    delete app;
+    return result;
+}
