@@ -1,0 +1,67 @@
+#include "RPCWorker.h"
+
+#include "AppSettings.h"
+#include "Log.h"
+#include "RigService.h"
+#include "jcon/JsonRpcDebugLogger.h"
+#include "jcon/JsonRpcWebSocketServer.h"
+
+#include <QHostAddress>
+
+RPCWorker::RPCWorker(const QStringList& allowedOrigins, QObject* parent)
+    : QObject(parent)
+    , logger(std::make_shared<jcon::JsonRpcDebugLogger>())
+    , service(new RigService(this))
+    , server(new jcon::JsonRpcWebSocketServer(allowedOrigins, this, logger))
+    , settings(new QSettings(this))
+{
+    registerService();
+}
+
+RPCWorker::RPCWorker(QObject* parent)
+    : QObject(parent)
+    , logger(std::make_shared<jcon::JsonRpcDebugLogger>())
+    , service(new RigService(this))
+    , server(new jcon::JsonRpcWebSocketServer(this, logger))
+    , settings(new QSettings(this))
+{
+    registerService();
+}
+
+RPCWorker::~RPCWorker()
+{
+    LOG("DESTROY RPCWorker \n");
+    delete settings;
+    delete service;
+    logger.reset();
+}
+
+void RPCWorker::registerService()
+{
+    // Notifications must be on before registration: that is when the service's signal gets connected.
+    server->setNotificationsEnabled(true);
+    server->registerServices(QObjectList {service});
+    connect(server, &jcon::JsonRpcWebSocketServer::clientConnected, service, [this](QObject* clientSocket) {
+        QMetaObject::invokeMethod(service, "newEndpoint", Q_ARG(jcon::JsonRpcEndpoint*, server->endpointForSocket(clientSocket)));
+    });
+}
+
+void RPCWorker::restart()
+{
+    LOG("Change port\n");
+    const int configured = settings->value(AppSettings::serverPortKey, AppSettings::defaultServerPort).toInt();
+    if (server->port() == configured) {
+        LOG("Same port\n");
+        return;
+    }
+    LOG("New port\n");
+    server->close();
+    const bool valid = configured >= AppSettings::lowestServerPort && configured <= AppSettings::highestServerPort;
+    server->listen(QHostAddress::LocalHost, valid ? configured : AppSettings::defaultServerPort);
+}
+
+void RPCWorker::finish()
+{
+    LOG("closing thread\n");
+    server->close();
+}

@@ -1,0 +1,37 @@
+// Hosts the JSON-RPC server and the rig service; moved to a thread of its own by start-up.
+#pragma once
+
+#include <QObject>
+#include <QSettings>
+#include <QStringList>
+
+#include <memory>
+
+class RigService;
+
+namespace jcon {
+class JsonRpcLogger;
+class JsonRpcWebSocketServer;
+} // namespace jcon
+
+class RPCWorker : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    void restart();
+    void finish();
+
+public:
+    RPCWorker(const QStringList& allowedOrigins, QObject* parent = nullptr);
+    explicit RPCWorker(QObject* parent = nullptr);
+    ~RPCWorker() override;
+
+private:
+    void registerService();
+
+    std::shared_ptr<jcon::JsonRpcLogger> logger;
+    RigService* service = nullptr;
+    jcon::JsonRpcWebSocketServer* server = nullptr;
+    QSettings* settings = nullptr;
+};
