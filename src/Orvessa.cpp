@@ -2,9 +2,29 @@
 
 #include "DeploymentConfig.h"
 
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = write(signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+} // namespace
 
 bool isAlreadyRunning(const char* lockPath)
 {
@@ -32,4 +52,24 @@ QStringList allowedOrigins()
         origins << QStringLiteral("https://www.") + hosts.at(i);
     }
     return origins;
+}
+
+void quitOnTerminationSignals()
+{
+    // A signal handler may only write a byte; the event loop picks it up and quits in order.
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
+        char byte;
+        [[maybe_unused]] const ssize_t got = read(signalPipe[0], &byte, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
 }

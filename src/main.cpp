@@ -1,9 +1,11 @@
 #include "AppSettings.h"
 #include "Log.h"
 #include "Orvessa.h"
+#include "RPCWorker.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QThread>
 
 #include <hamlib/rig.h>
 
@@ -28,9 +30,22 @@ int main(int argc, char* argv[])
     LOG("MAIN Thread id: {}\n", threadIdText());
     auto* origins = new QStringList(allowedOrigins());
 
+    auto* worker = new RPCWorker(*origins);
+    auto* workerThread = new QThread();
+    worker->moveToThread(workerThread);
+    QObject::connect(workerThread, &QThread::started, worker, &RPCWorker::restart);
+    QObject::connect(workerThread, &QThread::finished, worker, &RPCWorker::finish);
+
+    QObject::connect(app, &QCoreApplication::aboutToQuit, workerThread, &QThread::quit);
+    quitOnTerminationSignals();
+    workerThread->start(QThread::InheritPriority);
+
     QGuiApplication::setQuitOnLastWindowClosed(false);
     const int result = QApplication::exec();
 
+    workerThread->wait();
+    delete workerThread;
+    delete worker;
     delete origins;
     delete app;
     return result;
