@@ -1,6 +1,9 @@
+#include "AboutWindow.h"
 #include "AppSettings.h"
 #include "Log.h"
 #include "Orvessa.h"
+#include "SettingsWindow.h"
+#include "TrayIcon.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -28,9 +31,16 @@ int main(int argc, char* argv[])
     LOG("MAIN Thread id: {}\n", threadIdText());
     auto* origins = new QStringList(allowedOrigins());
 
+    auto* aboutWindow = new AboutWindow(nullptr);
+    auto* settingsWindow = new SettingsWindow(nullptr);
+    auto* trayIcon = new TrayIcon(nullptr, aboutWindow, settingsWindow);
+
     QGuiApplication::setQuitOnLastWindowClosed(false);
     const int result = QApplication::exec();
 
+    delete trayIcon;
+    delete settingsWindow;
+    delete aboutWindow;
     delete origins;
     delete app;
     return result;
