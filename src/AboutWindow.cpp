@@ -54,7 +54,7 @@ AboutWindow::AboutWindow(QWidget* parent)
 
 QString AboutWindow::informationText()
 {
-    return QStringLiteral("%1 %2, the bridge between your station and the web.\n"
+    return QStringLiteral("%1 %2: your station on the web.\n"
                           "Built with Qt 5.15.8.\n"
                           "Built with Hamlib 4.5.4.")
         .arg(AppSettings::applicationName, AppSettings::version);

@@ -80,20 +80,23 @@ void TestAboutWindow::execValue_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("exec");
-    QTest::newRow("plain path kept as it is") << QStringLiteral("/usr/bin/orvessa") << QStringLiteral("/usr/bin/orvessa");
-    QTest::newRow("dots, dashes and plus kept") << QStringLiteral("/opt/orv-1.2+x/bin/orvessa")
-                                                << QStringLiteral("/opt/orv-1.2+x/bin/orvessa");
-    QTest::newRow("blank") << QStringLiteral("/home/op/My Apps/orvessa") << QStringLiteral("\"/home/op/My Apps/orvessa\"");
-    QTest::newRow("dollar and backtick") << QStringLiteral("/a$b`c/orvessa") << QStringLiteral(R"("/a\\$b\\`c/orvessa")");
+    QTest::newRow("plain path kept as it is")
+        << QStringLiteral("/usr/bin/orvessa") << QStringLiteral("/usr/bin/orvessa");
+    QTest::newRow("dots, dashes and plus kept")
+        << QStringLiteral("/opt/orv-1.2+x/bin/orvessa") << QStringLiteral("/opt/orv-1.2+x/bin/orvessa");
+    QTest::newRow("blank") << QStringLiteral("/home/op/My Apps/orvessa")
+                           << QStringLiteral("\"/home/op/My Apps/orvessa\"");
+    QTest::newRow("dollar and backtick") << QStringLiteral("/a$b`c/orvessa")
+                                         << QStringLiteral(R"("/a\\$b\\`c/orvessa")");
     QTest::newRow("double quote") << QStringLiteral("/a\"b/orvessa") << QStringLiteral(R"("/a\\"b/orvessa")");
     QTest::newRow("backslash") << QStringLiteral("/a\\b/orvessa") << QStringLiteral(R"("/a\\\\b/orvessa")");
-    QTest::newRow("single quote and parentheses") << QStringLiteral("/op's (old)/orvessa")
-                                                  << QStringLiteral("\"/op's (old)/orvessa\"");
+    QTest::newRow("single quote and parentheses")
+        << QStringLiteral("/op's (old)/orvessa") << QStringLiteral("\"/op's (old)/orvessa\"");
     QTest::newRow("tab") << QStringLiteral("/a\tb/orvessa") << QStringLiteral(R"("/a\tb/orvessa")");
     QTest::newRow("percent alone") << QStringLiteral("/100%/orvessa") << QStringLiteral("/100%%/orvessa");
     QTest::newRow("percent with blank") << QStringLiteral("/100 %/orvessa") << QStringLiteral("\"/100 %%/orvessa\"");
-    QTest::newRow("non-ASCII letters kept") << QStringLiteral("/home/citt\u00e0/orvessa")
-                                            << QStringLiteral("/home/citt\u00e0/orvessa");
+    QTest::newRow("non-ASCII letters kept")
+        << QStringLiteral("/home/citt\u00e0/orvessa") << QStringLiteral("/home/citt\u00e0/orvessa");
 }
 
 void TestAboutWindow::execValue()
@@ -179,10 +182,10 @@ void TestAboutWindow::keysHideWindow_data()
     QTest::addColumn<bool>("hidden");
     QTest::addColumn<int>("shortcuts");
     QTest::newRow("ctrl+o opens the settings") << int(Qt::Key_O) << int(Qt::ControlModifier) << true << 1;
-    QTest::newRow("ctrl+shift+o does nothing") << int(Qt::Key_O) << int(Qt::ControlModifier | Qt::ShiftModifier)
-                                               << false << 0;
-    QTest::newRow("ctrl+alt+o does nothing") << int(Qt::Key_O) << int(Qt::ControlModifier | Qt::AltModifier) << false
-                                             << 0;
+    QTest::newRow("ctrl+shift+o does nothing")
+        << int(Qt::Key_O) << int(Qt::ControlModifier | Qt::ShiftModifier) << false << 0;
+    QTest::newRow("ctrl+alt+o does nothing")
+        << int(Qt::Key_O) << int(Qt::ControlModifier | Qt::AltModifier) << false << 0;
     QTest::newRow("plain o does nothing") << int(Qt::Key_O) << int(Qt::NoModifier) << false << 0;
     QTest::newRow("ctrl+p does nothing") << int(Qt::Key_P) << int(Qt::ControlModifier) << false << 0;
     QTest::newRow("escape hides") << int(Qt::Key_Escape) << int(Qt::NoModifier) << true << 0;

@@ -68,10 +68,10 @@ void TestTrayIcon::firstRunOnly_data()
     QTest::addColumn<bool>("entryCreated");
     QTest::newRow("first start, empty store") << QVariant() << QVariant() << true;
     QTest::newRow("second start of the same version") << QVariant(AppSettings::version) << QVariant(true) << false;
-    QTest::newRow("older version shows the message again") << QVariant(QStringLiteral("25.11.0")) << QVariant(true)
-                                                           << false;
-    QTest::newRow("message shown but entry never installed") << QVariant(AppSettings::version) << QVariant(false)
-                                                             << true;
+    QTest::newRow("older version shows the message again")
+        << QVariant(QStringLiteral("25.11.0")) << QVariant(true) << false;
+    QTest::newRow("message shown but entry never installed")
+        << QVariant(AppSettings::version) << QVariant(false) << true;
 }
 
 void TestTrayIcon::firstRunOnly()
