@@ -10,6 +10,8 @@ packages=(
     libhamlib-dev libhamlib++-dev libfmt-dev
     # tests: a private X server, synthetic input, pseudo-terminals, fonts for real windows
     xvfb xauth xdotool socat fonts-dejavu-core
+    # tests: loopback multicast inside a private network namespace
+    iproute2
 )
 
 missing=()
