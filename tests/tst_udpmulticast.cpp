@@ -1,5 +1,6 @@
 #include "UdpMulticast.h"
 
+#include <QFile>
 #include <QMetaMethod>
 #include <QNetworkDatagram>
 #include <QNetworkInterface>
@@ -171,11 +172,6 @@ bool isStandardBase64Of(const QVariant& value, const QByteArray& datagram)
         && form.match(QString::fromLatin1(text)).hasMatch() && decoded && *decoded == datagram;
 }
 
-int countOf(const QByteArray& log, const QByteArray& line)
-{
-    return log.count(line);
-}
-
 } // namespace
 
 class TestUdpMulticast : public QObject
@@ -300,6 +296,11 @@ void TestUdpMulticast::failedStartLeavesItIdle()
     const QHostAddress address(addressText);
     if (QNetworkInterface::allAddresses().contains(address)) {
         QSKIP("the address that should be foreign belongs to this machine");
+    }
+    QFile nonLocalBind(QStringLiteral("/proc/sys/net/ipv4/ip_nonlocal_bind"));
+    if (addressText == QLatin1String("198.51.100.7") && nonLocalBind.open(QIODevice::ReadOnly)
+        && nonLocalBind.readAll().trimmed() != "0") {
+        QSKIP("this machine lets sockets bind addresses it does not have");
     }
     const quint16 earlier = freePort();
     QVERIFY(udp->start(earlier));
@@ -452,7 +453,7 @@ void TestUdpMulticast::recognition()
         QVERIFY2(isStandardBase64Of(qso.value(QStringLiteral("UDPData")), expected.at(i)),
                  qso.value(QStringLiteral("UDPData")).toByteArray().left(80).constData());
     }
-    QCOMPARE(countOf(log.text(), "]: \nNON FILTRO\n"), unfilteredLines);
+    QCOMPARE(log.text().count("]: \nNON FILTRO\n"), unfilteredLines);
 }
 
 void TestUdpMulticast::patternChoiceIsLogged_data()
