@@ -12,6 +12,8 @@ packages=(
     xvfb xauth xdotool socat fonts-dejavu-core
     # tests: a system tray on the private X server, a real desktop-entry reader
     trayer libglib2.0-bin
+    # tests: loopback multicast inside a private network namespace
+    iproute2
 )
 
 missing=()
