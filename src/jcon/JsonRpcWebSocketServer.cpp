@@ -68,7 +68,9 @@ int JsonRpcWebSocketServer::port() const
 
 JsonRpcEndpoint* JsonRpcWebSocketServer::endpointForSocket(QObject* socket)
 {
-    const auto found = clients.find(qobject_cast<QWebSocket*>(socket));
+    // Callers may hold a socket that has since been deleted: find it by address, never by touching it.
+    // Every key in the map is a live socket, so a hit is safe to hand out.
+    const auto found = clients.find(static_cast<QWebSocket*>(socket));
     return found == clients.end() ? nullptr : found->second.get();
 }
 
