@@ -4,6 +4,7 @@
 #include "jcon/JsonRpcDebugLogger.h"
 #include "jcon/JsonRpcEndpoint.h"
 #include "jcon/JsonRpcFramer.h"
+#include "jcon/JsonRpcWebSocket.h"
 #include "jcon/JsonRpcWebSocketServer.h"
 
 #include <QElapsedTimer>
@@ -84,6 +85,7 @@ private slots:
     void notificationsForOneOrGoneEndpoints();
     void disconnectionIsAnnounced();
     void closeEndsEveryClientNormally();
+    void outgoingTransport();
 
 private:
     std::unique_ptr<MessageCapture> capture;
@@ -261,13 +263,15 @@ void TestJsonRpcTransport::broadcastReachesEveryClient()
     RpcClient second(allowedOrigin);
     QVERIFY(second.open(static_cast<quint16>(server->port())));
     QTRY_COMPARE(server->connectedEndpoints().size(), 2);
+    // Registering again must not connect the notifications twice.
+    server->registerServices({service.get()});
     client->call(QStringLiteral("notifyAll"), QStringLiteral(R"(["hi"])"), QString());
     const QString note = QStringLiteral("{\n    \"jsonrpc\": \"2.0\",\n    \"method\": \"Note\",\n"
                                         "    \"params\": \"hi\"\n}\n");
     QVERIFY(client->waitForMessages(1));
     QVERIFY(second.waitForMessages(1));
-    QCOMPARE(client->messages, QStringList {note});
-    QCOMPARE(second.messages, QStringList {note});
+    QCOMPARE(settled(*client), QStringList {note});
+    QCOMPARE(settled(second), QStringList {note});
 }
 
 void TestJsonRpcTransport::notificationsForOneOrGoneEndpoints()
@@ -344,6 +348,23 @@ void TestJsonRpcTransport::closeEndsEveryClientNormally()
     // Closed means not listening: a new client is not let in until the next listen.
     RpcClient late(allowedOrigin);
     QVERIFY(!late.open(port, 2000));
+}
+
+void TestJsonRpcTransport::outgoingTransport()
+{
+    jcon::JsonRpcWebSocketServer open(nullptr, std::make_shared<jcon::JsonRpcDebugLogger>());
+    open.registerServices({service.get()});
+    QVERIFY(open.listen(QHostAddress::LocalHost, 0));
+    jcon::JsonRpcWebSocket transport;
+    QSignalSpy received(&transport, &jcon::JsonRpcSocket::dataReceived);
+    transport.connectToHost(QStringLiteral("127.0.0.1"), open.port());
+    QVERIFY(transport.waitForConnected(5000));
+    QVERIFY(transport.isConnected());
+    // Text ends at the first zero byte: what follows it never goes out.
+    transport.send(echo("1", "x").toUtf8() + QByteArray(1, '\0') + echo("2", "y").toUtf8());
+    QTRY_COMPARE(received.size(), 1);
+    QCOMPARE(answers({QString::fromUtf8(received.first().first().toByteArray())}), QStringList {"1=x"});
+    QVERIFY(!received.wait(200));
 }
 
 QTEST_GUILESS_MAIN(TestJsonRpcTransport)

@@ -68,10 +68,14 @@ int JsonRpcWebSocketServer::port() const
 
 JsonRpcEndpoint* JsonRpcWebSocketServer::endpointForSocket(QObject* socket)
 {
-    // Callers may hold a socket that has since been deleted: find it by address, never by touching it.
+    // Callers may hold a socket that has since been deleted: compare addresses, never touch the object.
     // Every key in the map is a live socket, so a hit is safe to hand out.
-    const auto found = clients.find(static_cast<QWebSocket*>(socket));
-    return found == clients.end() ? nullptr : found->second.get();
+    for (const auto& client : clients) {
+        if (static_cast<QObject*>(client.first) == socket) {
+            return client.second.get();
+        }
+    }
+    return nullptr;
 }
 
 QVector<JsonRpcEndpoint*> JsonRpcWebSocketServer::connectedEndpoints()
