@@ -1,0 +1,29 @@
+// A WebSocket client for the JSON-RPC tests: connects with a chosen Origin and keeps every text message.
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QWebSocket>
+
+class RpcClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    // An empty origin sends no Origin header at all.
+    explicit RpcClient(const QString& origin = QString(), QObject* parent = nullptr);
+
+    // Opens ws://127.0.0.1:port; true once connected, false when refused or after the time-out.
+    bool open(quint16 port, int timeoutMs = 5000);
+    void send(const QString& text) { socket.sendTextMessage(text); }
+    // A request for method with params (JSON text, empty for none) and a string id (empty for none).
+    void call(const QString& method, const QString& params, const QString& id);
+    // Waits until at least count messages have arrived.
+    bool waitForMessages(int count, int timeoutMs = 5000);
+    // Sends a request that answers with its id and waits for it: everything sent before has been handled.
+    // Returns the messages that arrived before that answer and forgets them all.
+    QStringList drainUntilSentinel(int timeoutMs = 5000);
+
+    QStringList messages;
+    QWebSocket socket;
+};
