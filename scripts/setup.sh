@@ -10,6 +10,10 @@ packages=(
     libhamlib-dev libhamlib++-dev libfmt-dev
     # tests: a private X server, synthetic input, pseudo-terminals, fonts for real windows
     xvfb xauth xdotool socat fonts-dejavu-core
+    # tests: a system tray on the private X server, a real desktop-entry reader
+    trayer libglib2.0-bin
+    # tests: loopback multicast inside a private network namespace
+    iproute2
 )
 
 missing=()

@@ -1,7 +1,10 @@
+#include "AboutWindow.h"
 #include "AppSettings.h"
 #include "Log.h"
 #include "Orvessa.h"
 #include "RPCWorker.h"
+#include "SettingsWindow.h"
+#include "TrayIcon.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -36,6 +39,11 @@ int main(int argc, char* argv[])
     QObject::connect(workerThread, &QThread::started, worker, &RPCWorker::restart);
     QObject::connect(workerThread, &QThread::finished, worker, &RPCWorker::finish);
 
+    auto* aboutWindow = new AboutWindow(nullptr);
+    auto* settingsWindow = new SettingsWindow(nullptr);
+    auto* trayIcon = new TrayIcon(nullptr, aboutWindow, settingsWindow);
+    QObject::connect(settingsWindow, &SettingsWindow::settingsUpdated, worker, &RPCWorker::restart);
+
     QObject::connect(app, &QCoreApplication::aboutToQuit, workerThread, &QThread::quit);
     quitOnTerminationSignals();
     workerThread->start(QThread::InheritPriority);
@@ -44,6 +52,9 @@ int main(int argc, char* argv[])
     const int result = QApplication::exec();
 
     workerThread->wait();
+    delete trayIcon;
+    delete settingsWindow;
+    delete aboutWindow;
     delete workerThread;
     delete worker;
     delete origins;

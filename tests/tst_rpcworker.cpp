@@ -87,11 +87,11 @@ void TestRPCWorker::samePortKeepsClients()
 
     StdoutCapture capture;
     restartWorker();
-    const QByteArray log = capture.restore();
+    const QByteArray log = capture.take();
     QVERIFY2(log.contains("[restart:") && log.contains("]: Same port\n"), log.constData());
     QVERIFY(!log.contains("New port"));
     QVERIFY(!client.waitForClosed(500));
-    QCOMPARE(client.call(QStringLiteral("ovInfo")).toObject().size(), 2);
+    QCOMPARE(client.result(QStringLiteral("ovInfo")).toObject().size(), 2);
 }
 
 void TestRPCWorker::newPortClosesClientsAndMoves()
@@ -106,11 +106,11 @@ void TestRPCWorker::newPortClosesClientsAndMoves()
     QSettings().setValue(AppSettings::serverPortKey, second);
     StdoutCapture capture;
     restartWorker();
-    const QByteArray log = capture.restore();
+    const QByteArray log = capture.take();
     QVERIFY2(log.contains("]: New port\n"), log.constData());
 
     QVERIFY(client.waitForClosed());
-    QCOMPARE(client.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
     RpcClient moved(origin);
     QVERIFY(moved.open(second));
     RpcClient old(origin);
@@ -136,7 +136,7 @@ void TestRPCWorker::portOutOfRangeListensOnDefault()
     // The stored value never equals the port in use, so every restart reopens the server.
     StdoutCapture capture;
     restartWorker();
-    const QByteArray log = capture.restore();
+    const QByteArray log = capture.take();
     QVERIFY2(log.contains("]: New port\n"), log.constData());
     QVERIFY(client.waitForClosed());
     RpcClient again(origin);
@@ -154,7 +154,7 @@ void TestRPCWorker::threadEndClosesClientsNormally()
     thread->quit();
     QVERIFY(thread->wait(5000));
     QVERIFY(client.waitForClosed());
-    QCOMPARE(client.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
 }
 
 QTEST_GUILESS_MAIN(TestRPCWorker)

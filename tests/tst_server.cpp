@@ -101,7 +101,7 @@ void TestServer::smallMethods()
     RpcClient client(allowedOrigin);
     QVERIFY(client.open(port));
 
-    const QJsonObject info = client.call(QStringLiteral("ovInfo")).toObject();
+    const QJsonObject info = client.result(QStringLiteral("ovInfo")).toObject();
     QCOMPARE(info.size(), 2);
     QCOMPARE(info.value(QStringLiteral("OrvessaVersion")).toString(), AppSettings::version);
     QCOMPARE(info.value(QStringLiteral("HamLibVersion")).toString(), QString::fromUtf8(rig_version()));
@@ -112,11 +112,11 @@ void TestServer::smallMethods()
             expectedAddresses.append(address.toString());
         }
     }
-    const QJsonValue addresses = client.call(QStringLiteral("allAddresses"));
+    const QJsonValue addresses = client.result(QStringLiteral("allAddresses"));
     QVERIFY(addresses.isArray());
     QCOMPARE(addresses.toArray(), expectedAddresses);
 
-    const QJsonValue rigs = client.call(QStringLiteral("listConnectedRigs"));
+    const QJsonValue rigs = client.result(QStringLiteral("listConnectedRigs"));
     QVERIFY(rigs.isArray());
     QCOMPARE(rigs.toArray().size(), 0);
 }
@@ -130,8 +130,8 @@ void TestServer::futureNumberWaitsOneSecondInTurn()
 
     QElapsedTimer clock;
     clock.start();
-    const int first = client.send(QStringLiteral("futureNumber"));
-    const int second = client.send(QStringLiteral("futureNumber"));
+    const int first = client.request(QStringLiteral("futureNumber"));
+    const int second = client.request(QStringLiteral("futureNumber"));
 
     QCOMPARE(client.waitForResponse(first, 5000).value(QStringLiteral("result")).toInt(), 2);
     const qint64 firstAt = clock.elapsed();
@@ -163,7 +163,7 @@ void TestServer::clientIsKnownBeforeItsFirstRequest()
     const quint16 port = orvessa.startListening();
     RpcClient client(allowedOrigin);
     QVERIFY(client.open(port));
-    QVERIFY(!client.call(QStringLiteral("udpQsoSubscribe")).isUndefined());
+    QVERIFY(!client.result(QStringLiteral("udpQsoSubscribe")).isUndefined());
 
     const QRegularExpression newClient(QStringLiteral(R"(\]\[newEndpoint:\d+\]: NEW CLIENT: 127\.0\.0\.1$)"));
     const QRegularExpression subscribed(QStringLiteral(R"(\]\[udpQsoSubscribe:\d+\]: SUBSCRIBED UDP QSO to 0x)"));
@@ -171,7 +171,7 @@ void TestServer::clientIsKnownBeforeItsFirstRequest()
     QVERIFY(orvessa.lineIndex(newClient) >= 0);
     QVERIFY(orvessa.lineIndex(newClient) < orvessa.lineIndex(subscribed));
 
-    client.close();
+    client.socket.close();
     QVERIFY(!orvessa.waitForLine(QRegularExpression(QStringLiteral(R"(DISCONNECTED 0x[0-9a-f]+ \()"))).isNull());
 }
 
@@ -187,8 +187,8 @@ void TestServer::quitClosesClientsNormally()
     ::kill(pid_t(orvessa.pid()), SIGTERM);
     QVERIFY(first.waitForClosed());
     QVERIFY(second.waitForClosed());
-    QCOMPARE(first.closeCode(), QWebSocketProtocol::CloseCodeNormal);
-    QCOMPARE(second.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    QCOMPARE(first.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    QCOMPARE(second.socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
     QCOMPARE(orvessa.waitForExit(), 0);
     QVERIFY(orvessa.lineIndex(QRegularExpression(QStringLiteral(R"(\[finish:\d+\]: closing thread$)"))) >= 0);
 }

@@ -1,42 +1,82 @@
 #include "RpcClient.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
-#include <QUrl>
 
 RpcClient::RpcClient(const QString& origin, QObject* parent)
     : QObject(parent)
     , socket(origin)
 {
-    connect(&socket, &QWebSocket::connected, this, [this] { connected = true; });
+    connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString& text) { messages.append(text); });
     connect(&socket, &QWebSocket::disconnected, this, [this] { closed = true; });
-    connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString& text) {
-        messages.append(QJsonDocument::fromJson(text.toUtf8()).object());
-    });
 }
 
 bool RpcClient::open(quint16 port, int timeoutMs)
 {
+    QSignalSpy connected(&socket, &QWebSocket::connected);
+    QSignalSpy disconnected(&socket, &QWebSocket::disconnected);
     socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
-    QTest::qWaitFor([this] { return connected || closed; }, timeoutMs);
-    return connected && !closed;
+    QElapsedTimer timer;
+    timer.start();
+    while (connected.isEmpty() && disconnected.isEmpty() && timer.elapsed() < timeoutMs) {
+        QTest::qWait(10);
+    }
+    return !connected.isEmpty();
 }
 
-bool RpcClient::waitForClosed(int timeoutMs)
+void RpcClient::call(const QString& method, const QString& params, const QString& id)
 {
-    return QTest::qWaitFor([this] { return closed; }, timeoutMs);
+    QString text = QStringLiteral(R"({"jsonrpc": "2.0", "method": "%1")").arg(method);
+    if (!params.isEmpty()) {
+        text += QStringLiteral(R"(, "params": )") + params;
+    }
+    if (!id.isEmpty()) {
+        text += QStringLiteral(R"(, "id": "%1")").arg(id);
+    }
+    send(text + QLatin1Char('}'));
 }
 
-int RpcClient::send(const QString& method, const QJsonValue& params)
+bool RpcClient::waitForMessages(int count, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (messages.size() < count && timer.elapsed() < timeoutMs) {
+        QTest::qWait(10);
+    }
+    return messages.size() >= count;
+}
+
+QStringList RpcClient::drainUntilSentinel(int timeoutMs)
+{
+    call(QStringLiteral("echo"), QStringLiteral(R"(["sentinel"])"), QStringLiteral("sentinel"));
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        const int at = messages.indexOf(QRegularExpression(QStringLiteral(R"(.*"id": "sentinel".*)"),
+                                                           QRegularExpression::DotMatchesEverythingOption));
+        if (at >= 0) {
+            const QStringList before = messages.mid(0, at);
+            messages.clear();
+            return before;
+        }
+        QTest::qWait(10);
+    }
+    return {QStringLiteral("no answer to the sentinel")};
+}
+
+int RpcClient::request(const QString& method, const QJsonValue& params)
 {
     const int id = nextId++;
-    QJsonObject request {{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
+    QJsonObject message {{QStringLiteral("jsonrpc"), QStringLiteral("2.0")},
                          {QStringLiteral("method"), method},
                          {QStringLiteral("id"), id}};
     if (!params.isUndefined()) {
-        request.insert(QStringLiteral("params"), params);
+        message.insert(QStringLiteral("params"), params);
     }
-    socket.sendTextMessage(QString::fromUtf8(QJsonDocument(request).toJson(QJsonDocument::Compact)));
+    send(QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
     return id;
 }
 
@@ -46,7 +86,8 @@ QJsonObject RpcClient::waitForResponse(int id, int timeoutMs)
     QJsonObject found;
     QTest::qWaitFor(
         [&] {
-            for (const QJsonObject& message : qAsConst(messages)) {
+            for (const QString& text : qAsConst(messages)) {
+                const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
                 if (message.value(QStringLiteral("id")).toString() == idText) {
                     found = message;
                     return true;
@@ -58,15 +99,16 @@ QJsonObject RpcClient::waitForResponse(int id, int timeoutMs)
     return found;
 }
 
-QJsonValue RpcClient::call(const QString& method, const QJsonValue& params, int timeoutMs)
+QJsonValue RpcClient::result(const QString& method, const QJsonValue& params, int timeoutMs)
 {
-    return waitForResponse(send(method, params), timeoutMs).value(QStringLiteral("result"));
+    return waitForResponse(request(method, params), timeoutMs).value(QStringLiteral("result"));
 }
 
 QList<QJsonObject> RpcClient::notifications(const QString& method) const
 {
     QList<QJsonObject> matching;
-    for (const QJsonObject& message : messages) {
+    for (const QString& text : messages) {
+        const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
         if (!message.contains(QStringLiteral("id")) && message.value(QStringLiteral("method")).toString() == method) {
             matching.append(message);
         }
@@ -77,4 +119,9 @@ QList<QJsonObject> RpcClient::notifications(const QString& method) const
 bool RpcClient::waitForNotifications(const QString& method, int count, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return notifications(method).size() >= count; }, timeoutMs);
+}
+
+bool RpcClient::waitForClosed(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return closed; }, timeoutMs);
 }

@@ -1,23 +1,20 @@
-// Sends this process's standard output into a pipe while it lives, so a test can read what the
-// log wrote (test helper). Restore before asserting: QtTest reports on standard output too.
+// Sends the process's standard output to a temporary file while it lives, to read what the log wrote.
 #pragma once
 
 #include <QByteArray>
+#include <QTemporaryFile>
 
 class StdoutCapture
 {
 public:
     StdoutCapture();
     ~StdoutCapture();
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
 
-    // Everything written since the last call.
+    // Restores standard output (once) and returns everything written meanwhile.
     QByteArray take();
-    // Puts standard output back; returns what was still unread.
-    QByteArray restore();
 
 private:
-    int saved = -1;
-    int readEnd = -1;
+    QTemporaryFile file;
+    int savedFd = -1;
+    QByteArray taken;
 };

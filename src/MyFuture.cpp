@@ -1,0 +1,78 @@
+#include "MyFuture.h"
+
+#include "Log.h"
+#include "jcon/JsonRpcEndpoint.h"
+
+#include <QVariantMap>
+#include <QtConcurrent>
+
+#include <exception>
+
+namespace {
+
+// A work that throws still gets an answer, in the error form every other failure of the service takes.
+QVariant runGuarded(const std::function<QVariant()>& work)
+{
+    QString failure;
+    try {
+        return work();
+    } catch (const std::exception& error) {
+        failure = QString::fromUtf8(error.what());
+    } catch (...) {
+        failure = QStringLiteral("unknown exception");
+    }
+    LOG("Future failed: {}\n", failure);
+    return QVariantMap {{QStringLiteral("Error"), QStringLiteral("Internal error: %1").arg(failure)}};
+}
+
+} // namespace
+
+MyFuture::UnstartedGuard::~UnstartedGuard()
+{
+    if (!started) {
+        watcher->deleteLater();
+    }
+}
+
+MyFuture::MyFuture(std::function<QVariant()> work_, QThreadPool* pool_)
+    : pool(pool_ ? pool_ : QThreadPool::globalInstance())
+    , work(std::move(work_))
+    , watcher(new QFutureWatcher<QVariant>())
+    , once(std::make_shared<std::once_flag>())
+    , guard(std::make_shared<UnstartedGuard>(watcher))
+{ }
+
+void MyFuture::start(QObject* context,
+                     jcon::JsonRpcEndpoint* endpoint,
+                     std::function<void(QVariant)> onSuccess,
+                     std::function<void()> onCancelled)
+{
+    if (!once) {
+        return;
+    }
+    std::call_once(*once, [&] {
+        guard->started = true;
+        QFutureWatcher<QVariant>* const watched = watcher;
+        // Each handler disables the other through these, whichever runs first.
+        auto finishedHook = std::make_shared<QMetaObject::Connection>();
+        auto disconnectHook = std::make_shared<QMetaObject::Connection>();
+
+        *finishedHook
+            = QObject::connect(watched, &QFutureWatcherBase::finished, context, [watched, disconnectHook, onSuccess] {
+                  LOG("Future success\n");
+                  watched->deleteLater();
+                  QObject::disconnect(*disconnectHook);
+                  onSuccess(watched->future().result());
+              });
+        if (endpoint) {
+            *disconnectHook = QObject::connect(
+                endpoint, &jcon::JsonRpcEndpoint::socketDisconnected, watched, [watched, finishedHook, onCancelled] {
+                    LOG("Future cancelled\n");
+                    watched->deleteLater();
+                    QObject::disconnect(*finishedHook);
+                    onCancelled();
+                });
+        }
+        watched->setFuture(QtConcurrent::run(pool, [task = work] { return runGuarded(task); }));
+    });
+}

@@ -1,0 +1,56 @@
+// A deferred result: work that a service method hands to a thread pool, answered when it ends.
+// Copies share one start; the answer runs in the thread of the context given to start().
+#pragma once
+
+#include <QFutureWatcher>
+#include <QMetaType>
+#include <QThreadPool>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+namespace jcon {
+class JsonRpcEndpoint;
+}
+
+class MyFuture
+{
+public:
+    // Only a placeholder for a method's return value; never started.
+    MyFuture() = default;
+    // A null pool means the global one.
+    explicit MyFuture(std::function<QVariant()> work, QThreadPool* pool = nullptr);
+
+    // Starts the work once across all copies. onSuccess gets its value in context's thread, unless the
+    // endpoint disconnects first: then onCancelled runs instead and the value is dropped.
+    void start(
+        QObject* context,
+        jcon::JsonRpcEndpoint* endpoint,
+        std::function<void(QVariant)> onSuccess,
+        std::function<void()> onCancelled = [] {});
+
+    // The object that reports the end of the work; it lives in the constructing thread.
+    QObject* watcherObject() const { return watcher; }
+
+private:
+    // Releases the watcher of a future that no copy ever started; a started one is released by its handlers.
+    struct UnstartedGuard
+    {
+        explicit UnstartedGuard(QFutureWatcher<QVariant>* watcher_)
+            : watcher(watcher_)
+        { }
+        ~UnstartedGuard();
+        QFutureWatcher<QVariant>* watcher;
+        bool started = false;
+    };
+
+    QThreadPool* pool = nullptr;
+    std::function<QVariant()> work;
+    QFutureWatcher<QVariant>* watcher = nullptr;
+    std::shared_ptr<std::once_flag> once;
+    std::shared_ptr<UnstartedGuard> guard;
+};
+
+Q_DECLARE_METATYPE(MyFuture)

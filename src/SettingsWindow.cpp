@@ -1,0 +1,143 @@
+#include "SettingsWindow.h"
+
+#include "AboutWindow.h"
+#include "AppSettings.h"
+#include "Log.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+
+SettingsWindow::SettingsWindow(QWidget* parent)
+    : QMainWindow(parent)
+    , form(new Form)
+{
+    setupForm();
+    setWindowFlags(Qt::Window | Qt::WindowCloseButtonHint);
+    setWindowIcon(QIcon(QStringLiteral(":/appicon")));
+
+    // Whole numbers 1024..65535 without leading zeros; prefixes of them pass while typing.
+    portValidator = new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral(R"(^(102[4-9]|10[3-9]\d|1[1-9]\d{2}|[2-9]\d{3}|[1-5]\d{4}|6[0-4]\d{3})"
+                                          R"(|65[0-4]\d{2}|655[0-2]\d|6553[0-5])$)")),
+        this);
+    form->portValue->setValidator(portValidator);
+    loadStoredPort();
+
+    connect(form->saveBtn, &QPushButton::clicked, this, &SettingsWindow::saveSettings);
+    connect(form->actionAbout_2, &QAction::triggered, this, &SettingsWindow::about);
+
+    move(screen()->geometry().center() - frameGeometry().center());
+}
+
+SettingsWindow::~SettingsWindow()
+{
+    delete form;
+}
+
+void SettingsWindow::setupForm()
+{
+    setObjectName(QStringLiteral("SettingsWindow"));
+    resize(270, 200);
+    setMinimumSize(270, 200);
+    setMaximumSize(270, 200);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setWindowTitle(QStringLiteral("Orvessa Settings"));
+    setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
+
+    form->actionAbout = new QAction(QStringLiteral("About"), this);
+    form->actionAbout->setObjectName(QStringLiteral("actionAbout"));
+    form->actionAbout_1 = new QAction(QStringLiteral("About"), this);
+    form->actionAbout_1->setObjectName(QStringLiteral("actionAbout_1"));
+    form->actionAbout_2 = new QAction(QStringLiteral("About"), this);
+    form->actionAbout_2->setObjectName(QStringLiteral("actionAbout_2"));
+
+    form->centralwidget = new QWidget(this);
+    form->centralwidget->setObjectName(QStringLiteral("centralwidget"));
+
+    form->label = new QLabel(form->centralwidget);
+    form->label->setObjectName(QStringLiteral("label"));
+    form->label->setGeometry(20, 10, 231, 61);
+    form->label->setTextFormat(Qt::PlainText);
+    form->label->setWordWrap(true);
+    form->label->setText(QStringLiteral("Orvessa server port used to communicate with the web browser."));
+
+    form->portLabel = new QLabel(form->centralwidget);
+    form->portLabel->setObjectName(QStringLiteral("portLabel"));
+    form->portLabel->setGeometry(20, 90, 91, 25);
+    form->portLabel->setTextFormat(Qt::PlainText);
+    form->portLabel->setText(QStringLiteral("Server Port"));
+
+    form->portValue = new QLineEdit(form->centralwidget);
+    form->portValue->setObjectName(QStringLiteral("portValue"));
+    form->portValue->setGeometry(120, 90, 110, 25);
+    form->portValue->setMinimumSize(110, 25);
+    form->portValue->setMaximumSize(110, 25);
+    form->portValue->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    form->portValue->setMaxLength(5);
+    form->portValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    form->saveBtn = new QPushButton(form->centralwidget);
+    form->saveBtn->setObjectName(QStringLiteral("saveBtn"));
+    form->saveBtn->setGeometry(90, 140, 91, 25);
+    form->saveBtn->setText(QStringLiteral("Save"));
+
+    setCentralWidget(form->centralwidget);
+
+    form->menubar = new QMenuBar(this);
+    form->menubar->setObjectName(QStringLiteral("menubar"));
+    form->menubar->setGeometry(0, 0, 270, 21);
+    setMenuBar(form->menubar);
+}
+
+void SettingsWindow::loadStoredPort()
+{
+    form->portValue->setText(settings.value(AppSettings::serverPortKey, AppSettings::defaultServerPort).toString());
+}
+
+void SettingsWindow::display()
+{
+    // An edit that was never saved must not come back as if it were the setting.
+    if (isHidden()) {
+        loadStoredPort();
+    }
+    show();
+    activateWindow();
+}
+
+void SettingsWindow::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+    hide();
+}
+
+void SettingsWindow::saveSettings()
+{
+    QString text = form->portValue->text();
+    int position = 0;
+    if (portValidator->validate(text, position) == QValidator::Acceptable) {
+        LOG("{}\n", text);
+        settings.setValue(AppSettings::serverPortKey, static_cast<int>(text.toUShort(nullptr, 10)));
+        // The worker reads the port at once; a store that could not be written would only lose it at the next start.
+        settings.sync();
+        if (settings.status() != QSettings::NoError) {
+            LOG("Could not write the settings to {}\n", settings.fileName());
+        }
+        emit settingsUpdated();
+        hide();
+        return;
+    }
+    LOG("Invalid port!\n");
+    QMessageBox::warning(this, QStringLiteral("Error"), QStringLiteral("Invalid port number!"));
+}
+
+void SettingsWindow::about()
+{
+    QMessageBox::information(nullptr, QStringLiteral("About"), AboutWindow::informationText());
+}

@@ -1,0 +1,55 @@
+// The window where the user sets the server port; a save moves the server at once. Main thread.
+#pragma once
+
+#include <QMainWindow>
+#include <QSettings>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenuBar;
+class QPushButton;
+class QRegularExpressionValidator;
+
+class SettingsWindow : public QMainWindow
+{
+    Q_OBJECT
+
+signals:
+    void settingsUpdated();
+
+public slots:
+    void display();
+
+public:
+    explicit SettingsWindow(QWidget* parent = nullptr);
+    ~SettingsWindow() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void saveSettings();
+    void about();
+
+private:
+    struct Form
+    {
+        QWidget* centralwidget;
+        QLabel* label;
+        QLabel* portLabel;
+        QLineEdit* portValue;
+        QPushButton* saveBtn;
+        QMenuBar* menubar;
+        QAction* actionAbout;
+        QAction* actionAbout_1;
+        QAction* actionAbout_2;
+    };
+
+    void setupForm();
+    void loadStoredPort();
+
+    Form* form;
+    QSettings settings;
+    QRegularExpressionValidator* portValidator;
+};

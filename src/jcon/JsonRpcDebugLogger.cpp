@@ -1,0 +1,34 @@
+#include "JsonRpcDebugLogger.h"
+
+#include <QDebug>
+#include <QMessageLogger>
+
+namespace jcon {
+
+void JsonRpcDebugLogger::logDebug(const QString& message)
+{
+    write(message);
+}
+
+void JsonRpcDebugLogger::logInfo(const QString& message)
+{
+    write(message);
+}
+
+void JsonRpcDebugLogger::logWarning(const QString& message)
+{
+    write(message);
+}
+
+void JsonRpcDebugLogger::logError(const QString& message)
+{
+    write(message);
+}
+
+void JsonRpcDebugLogger::write(const QString& message)
+{
+    // Every level is a debug message: the level never changes what the diagnostic log shows.
+    QMessageLogger().debug().noquote() << message;
+}
+
+} // namespace jcon

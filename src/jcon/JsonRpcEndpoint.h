@@ -1,0 +1,55 @@
+// One connected JSON-RPC peer: frames the text it sends into requests and sends documents back.
+// Lives in the server's thread; the server owns it and releases it through the event loop.
+#pragma once
+
+#include "JsonRpcFramer.h"
+
+#include <QAbstractSocket>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QObject>
+
+#include <memory>
+
+namespace jcon {
+
+class JsonRpcLogger;
+class JsonRpcSocket;
+
+class JsonRpcEndpoint : public QObject
+{
+    Q_OBJECT
+
+signals:
+    void jsonObjectReceived(const QJsonObject& obj, QObject* sender);
+    void socketConnected(QObject* socket);
+    void socketDisconnected(QObject* socket);
+    void socketError(QObject* socket, QAbstractSocket::SocketError error);
+
+public:
+    JsonRpcEndpoint(std::shared_ptr<JsonRpcSocket> socket,
+                    std::shared_ptr<JsonRpcLogger> logger,
+                    QObject* parent = nullptr);
+    ~JsonRpcEndpoint() override;
+
+    // Dropped without a word when the peer has gone: there is no one left to tell.
+    void send(const QJsonDocument& document);
+
+    bool isConnected() const;
+    void disconnectFromHost();
+    QHostAddress peerAddress() const;
+    quint16 peerPort() const;
+    QHostAddress localAddress() const;
+    quint16 localPort() const;
+
+private slots:
+    void dataReady(const QByteArray& bytes, QObject* socket);
+
+private:
+    std::shared_ptr<JsonRpcLogger> logger;
+    std::shared_ptr<JsonRpcSocket> socket;
+    JsonRpcFramer receiveBuffer;
+};
+
+} // namespace jcon

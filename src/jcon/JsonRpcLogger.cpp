@@ -1,0 +1,7 @@
+#include "JsonRpcLogger.h"
+
+namespace jcon {
+
+JsonRpcLogger::~JsonRpcLogger() = default;
+
+} // namespace jcon

@@ -1,0 +1,410 @@
+#include "JsonRpcServer.h"
+
+#include "JsonRpcEndpoint.h"
+#include "JsonRpcFileLogger.h"
+#include "JsonRpcValue.h"
+#include "MyFuture.h"
+#include "VariantToString.h"
+
+#include <QGenericArgument>
+#include <QJsonObject>
+#include <QPointer>
+
+#include <array>
+#include <exception>
+
+namespace jcon {
+
+namespace {
+
+constexpr int methodNotFound = -32601;
+constexpr int invalidRequest = -32600;
+// The most arguments a meta-object call can pass.
+constexpr int maxArguments = 10;
+
+const char* const notificationSignal = "sendUnsolicitedNotification(jcon::JsonRpcEndpoint*,QString,QVariant)";
+const char* const notificationSlot = "serviceNotificationReceived(jcon::JsonRpcEndpoint*,QString,QVariant)";
+
+} // namespace
+
+JsonRpcEndpoint* JsonRpcServer::current = nullptr;
+
+JsonRpcServer::JsonRpcServer(QObject* parent, std::shared_ptr<JsonRpcLogger> logger_)
+    : QObject(parent)
+    , logger(std::move(logger_))
+{
+    if (!logger) {
+        logger = std::make_shared<JsonRpcFileLogger>(QStringLiteral("json_server_log.txt"));
+    }
+    qRegisterMetaType<MyFuture>("MyFuture");
+    // Services emit notifications from other threads; the queued delivery needs the endpoint type.
+    qRegisterMetaType<jcon::JsonRpcEndpoint*>("jcon::JsonRpcEndpoint*");
+}
+
+JsonRpcServer::~JsonRpcServer() = default;
+
+JsonRpcEndpoint* JsonRpcServer::currentEndpoint()
+{
+    return current;
+}
+
+void JsonRpcServer::registerServices(const QObjectList& list)
+{
+    services.clear();
+    for (QObject* service : list) {
+        services.insert(service, QString());
+    }
+    namespaceSeparator.clear();
+    connectNotifications();
+}
+
+void JsonRpcServer::registerServices(const QMap<QObject*, QString>& map, const QString& separator)
+{
+    services = map;
+    namespaceSeparator = separator;
+    connectNotifications();
+}
+
+void JsonRpcServer::setNotificationsEnabled(bool enabled)
+{
+    notificationsEnabled = enabled;
+}
+
+void JsonRpcServer::connectNotifications()
+{
+    if (!notificationsEnabled) {
+        return;
+    }
+    const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot(notificationSlot));
+    for (QObject* service : services.keys()) {
+        const int index = service->metaObject()->indexOfSignal(notificationSignal);
+        if (index >= 0) {
+            // Unique, so registering the same service again does not send every notification twice.
+            connect(service,
+                    service->metaObject()->method(index),
+                    this,
+                    slot,
+                    static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
+        }
+    }
+}
+
+void JsonRpcServer::jsonRequestReceived(const QJsonObject& request, QObject* socket)
+{
+    if (request.value(QStringLiteral("jsonrpc")).toString() != QStringLiteral("2.0")) {
+        logError(QStringLiteral("invalid protocol tag"));
+        return;
+    }
+    current = endpointForSocket(socket);
+
+    const QString methodName = request.value(QStringLiteral("method")).toString();
+    if (methodName.isEmpty()) {
+        logError(QStringLiteral("no method present in request"));
+    }
+    const QVariant params = request.value(QStringLiteral("params")).toVariant();
+    const QString id = requestIdText(request.value(QStringLiteral("id")));
+
+    QVariant returnValue;
+    if (!dispatch(methodName, params, returnValue)) {
+        const QString message
+            = QStringLiteral("method '%1' not found, check name and parameter types ").arg(methodName);
+        logError(message);
+        if (!id.isEmpty()) {
+            sendResponse(current, createErrorResponse(id, methodNotFound, message));
+        }
+        return;
+    }
+    if (id.isEmpty()) {
+        // A notification: its deferred work, if any, is never started.
+        return;
+    }
+    if (returnValue.userType() == qMetaTypeId<MyFuture>()) {
+        MyFuture future = returnValue.value<MyFuture>();
+        // The endpoint may be gone by the time the work ends without having said so (server torn down).
+        QPointer<JsonRpcEndpoint> endpoint = current;
+        const bool hadEndpoint = current != nullptr;
+        future.start(this, current, [this, id, methodName, endpoint, hadEndpoint](const QVariant& value) {
+            if (!hadEndpoint || !endpoint) {
+                logError(QStringLiteral("invalid client socket, cannot send response"));
+                return;
+            }
+            endpoint->send(createResponse(id, value, methodName));
+        });
+        return;
+    }
+    sendResponse(current, createResponse(id, returnValue, methodName));
+}
+
+void JsonRpcServer::sendResponse(JsonRpcEndpoint* endpoint, const QJsonDocument& document)
+{
+    if (!endpoint) {
+        logError(QStringLiteral("invalid client socket, cannot send response"));
+        return;
+    }
+    endpoint->send(document);
+}
+
+bool JsonRpcServer::dispatch(const QString& fullName, const QVariant& params, QVariant& returnValue)
+{
+    QString space;
+    QString name = fullName;
+    if (!namespaceSeparator.isEmpty()) {
+        const int at = fullName.lastIndexOf(namespaceSeparator);
+        if (at > 0) {
+            space = fullName.left(at);
+            name = fullName.mid(at + namespaceSeparator.size());
+        }
+    }
+    const QByteArray wanted = name.toUtf8();
+
+    for (auto entry = services.cbegin(); entry != services.cend(); ++entry) {
+        if (!entry.value().isEmpty() && entry.value() != space) {
+            continue;
+        }
+        QObject* const service = entry.key();
+        const QMetaObject* const meta = service->metaObject();
+        for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
+            const QMetaMethod method = meta->method(index);
+            if (method.name() != wanted) {
+                continue;
+            }
+            QVariantList arguments;
+            bool matched = false;
+            const int kind = params.userType();
+            if (kind == QMetaType::QVariantList || kind == QMetaType::QStringList) {
+                matched = matchArguments(method, params.toList(), arguments);
+            } else if (kind == QMetaType::QVariantMap) {
+                matched = matchNamedArguments(method, params.toMap(), arguments);
+            } else if (!params.isValid()) {
+                matched = matchArguments(method, QVariantList(), arguments);
+            }
+            if (matched && invoke(service, method, arguments, returnValue)) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool JsonRpcServer::matchArguments(const QMetaMethod& method, const QVariantList& arguments, QVariantList& converted)
+{
+    if (arguments.size() != method.parameterCount()) {
+        logError(QStringLiteral("wrong number of arguments to method %1 -- expected %2 arguments, but got %3")
+                     .arg(QString::fromLatin1(method.methodSignature()))
+                     .arg(method.parameterCount())
+                     .arg(arguments.size()));
+        return false;
+    }
+    for (int i = 0; i < arguments.size(); ++i) {
+        if (!convertArgument(method, i, arguments.at(i), converted)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool JsonRpcServer::matchNamedArguments(const QMetaMethod& method,
+                                        const QVariantMap& arguments,
+                                        QVariantList& converted)
+{
+    if (arguments.size() != method.parameterCount()) {
+        logError(QStringLiteral("wrong number of arguments to method %1 -- expected %2 arguments, but got %3")
+                     .arg(QString::fromLatin1(method.methodSignature()))
+                     .arg(method.parameterCount())
+                     .arg(arguments.size()));
+        return false;
+    }
+    const QList<QByteArray> names = method.parameterNames();
+    for (int i = 0; i < names.size(); ++i) {
+        const auto found = arguments.constFind(QString::fromUtf8(names.at(i)));
+        if (found == arguments.cend() || !convertArgument(method, i, found.value(), converted)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool JsonRpcServer::convertArgument(const QMetaMethod& method,
+                                    int index,
+                                    const QVariant& argument,
+                                    QVariantList& converted)
+{
+    // JSON null is no value either: passed on, it could become a null pointer or an empty object.
+    if (!argument.isValid() || argument.userType() == QMetaType::Nullptr) {
+        logError(QStringLiteral("argument %1 of %2 to method %3 is invalid")
+                     .arg(index + 1)
+                     .arg(method.parameterCount())
+                     .arg(QString::fromLatin1(method.methodSignature())));
+        return false;
+    }
+    QByteArray typeName = method.parameterTypes().at(index);
+    // No JSON value can stand for an object in this process.
+    if (typeName.endsWith('*')) {
+        return false;
+    }
+    // A non-const reference gets a value of the referenced type, and only exactly that type.
+    const bool byReference = typeName.endsWith('&');
+    if (byReference) {
+        typeName.chop(1);
+    }
+    const int type = QMetaType::type(typeName.constData());
+    if (type == QMetaType::UnknownType) {
+        return false;
+    }
+    if (argument.userType() == type) {
+        converted.append(argument);
+        return true;
+    }
+    if (byReference || !argument.canConvert(type)) {
+        return false;
+    }
+    QVariant copy = argument;
+    if (!copy.convert(type)) {
+        return false;
+    }
+    converted.append(copy);
+    return true;
+}
+
+bool JsonRpcServer::invoke(QObject* service, const QMetaMethod& method, QVariantList& arguments, QVariant& returnValue)
+{
+    if (arguments.size() > maxArguments) {
+        return false;
+    }
+    const QList<QByteArray> typeNames = method.parameterTypes();
+    std::array<QGenericArgument, maxArguments> passed;
+    for (int i = 0; i < arguments.size(); ++i) {
+        passed[i] = QGenericArgument(typeNames.at(i).constData(), arguments[i].data());
+    }
+
+    returnValue = QVariant();
+    QGenericReturnArgument returnSlot;
+    const int returnType = method.returnType();
+    if (returnType != QMetaType::Void && returnType != QMetaType::UnknownType) {
+        returnValue = QVariant(returnType, nullptr);
+        returnSlot = QGenericReturnArgument(method.typeName(), returnValue.data());
+    }
+
+    bool invoked = false;
+    QString failure;
+    try {
+        invoked = method.invoke(service,
+                                Qt::DirectConnection,
+                                returnSlot,
+                                passed[0],
+                                passed[1],
+                                passed[2],
+                                passed[3],
+                                passed[4],
+                                passed[5],
+                                passed[6],
+                                passed[7],
+                                passed[8],
+                                passed[9]);
+    } catch (const std::exception& error) {
+        failure = QString::fromUtf8(error.what());
+    } catch (...) {
+        failure = QStringLiteral("unknown exception");
+    }
+    if (!failure.isNull()) {
+        // The client still gets an answer, in the error form every other failure of a service takes.
+        logError(QStringLiteral("method '%1' failed: %2").arg(QString::fromLatin1(method.name()), failure));
+        returnValue = QVariantMap {{QStringLiteral("Error"), QStringLiteral("Internal error: %1").arg(failure)}};
+        return true;
+    }
+    if (!invoked) {
+        returnValue = QVariant();
+        return false;
+    }
+
+    QString line = QStringLiteral("%1 invoked ").arg(QString::fromLatin1(method.name()));
+    if (arguments.isEmpty()) {
+        line += QStringLiteral("without arguments");
+    } else {
+        const QList<QByteArray> names = method.parameterNames();
+        const QStringList texts = variantsToStrings(arguments);
+        QStringList items;
+        for (int i = 0; i < texts.size(); ++i) {
+            items.append(QString::fromUtf8(names.at(i)) + QStringLiteral(": ") + texts.at(i));
+        }
+        line += QStringLiteral("with argument%1: %2")
+                    .arg(arguments.size() == 1 ? QString() : QStringLiteral("s"), items.join(QStringLiteral(", ")));
+    }
+    if (returnValue.isValid()) {
+        line += QStringLiteral(" -> returning: ") + variantToString(returnValue);
+    }
+    logInfo(line);
+    return true;
+}
+
+QJsonDocument JsonRpcServer::createResponse(const QString& id, const QVariant& returnValue, const QString& methodName)
+{
+    QJsonValue result;
+    if (!renderJsonValue(returnValue, result)) {
+        const QString message
+            = QStringLiteral("method '%1' has unknown return type: %2").arg(methodName).arg(returnValue.userType());
+        logError(message);
+        return createErrorResponse(id, invalidRequest, message);
+    }
+    QJsonObject response;
+    response.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
+    response.insert(QStringLiteral("id"), id);
+    response.insert(QStringLiteral("result"), result);
+    return QJsonDocument(response);
+}
+
+QJsonDocument JsonRpcServer::createErrorResponse(const QString& id, int code, const QString& message)
+{
+    QJsonObject error;
+    error.insert(QStringLiteral("code"), code);
+    error.insert(QStringLiteral("message"), message);
+    QJsonObject response;
+    response.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
+    response.insert(QStringLiteral("error"), error);
+    response.insert(QStringLiteral("id"), id);
+    return QJsonDocument(response);
+}
+
+QJsonDocument JsonRpcServer::createNotification(const QString& methodName, const QVariant& params)
+{
+    QJsonValue rendered;
+    if (!renderJsonValue(params, rendered)) {
+        logError(QStringLiteral("unknown return type: %1").arg(params.userType()));
+        return QJsonDocument();
+    }
+    QJsonObject notification;
+    notification.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
+    notification.insert(QStringLiteral("method"), methodName);
+    notification.insert(QStringLiteral("params"), rendered);
+    return QJsonDocument(notification);
+}
+
+void JsonRpcServer::serviceNotificationReceived(jcon::JsonRpcEndpoint* endp, const QString& name, const QVariant& value)
+{
+    const QJsonDocument notification = createNotification(name, value);
+    if (notification.isNull()) {
+        return;
+    }
+    const QVector<JsonRpcEndpoint*> endpoints = connectedEndpoints();
+    if (!endp) {
+        for (JsonRpcEndpoint* endpoint : endpoints) {
+            if (endpoint) {
+                endpoint->send(notification);
+            }
+        }
+    } else if (endpoints.contains(endp)) {
+        endp->send(notification);
+    }
+}
+
+void JsonRpcServer::logInfo(const QString& message)
+{
+    logger->logInfo(QStringLiteral("JSON RPC server: ") + message);
+}
+
+void JsonRpcServer::logError(const QString& message)
+{
+    logger->logError(QStringLiteral("JSON RPC server error: ") + message);
+}
+
+} // namespace jcon

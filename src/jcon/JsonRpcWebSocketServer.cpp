@@ -1,0 +1,130 @@
+#include "JsonRpcWebSocketServer.h"
+
+#include "JsonRpcEndpoint.h"
+#include "JsonRpcWebSocket.h"
+
+#include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
+#include <QWebSocketServer>
+
+namespace jcon {
+
+JsonRpcWebSocketServer::JsonRpcWebSocketServer(const QStringList& allowedOrigins_,
+                                               QObject* parent,
+                                               std::shared_ptr<JsonRpcLogger> logger_)
+    : JsonRpcServer(parent, std::move(logger_))
+    , server(new QWebSocketServer(
+          QStringLiteral("Restricted JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
+    , allowedOrigins(allowedOrigins_)
+{
+    connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
+    connect(server, &QWebSocketServer::originAuthenticationRequired, this, &JsonRpcWebSocketServer::checkOrigin);
+}
+
+JsonRpcWebSocketServer::JsonRpcWebSocketServer(QObject* parent, std::shared_ptr<JsonRpcLogger> logger_)
+    : JsonRpcServer(parent, std::move(logger_))
+    , server(new QWebSocketServer(QStringLiteral("JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
+{
+    connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
+}
+
+JsonRpcWebSocketServer::~JsonRpcWebSocketServer()
+{
+    disconnect(server, nullptr, this, nullptr);
+    close();
+    delete server;
+    clients.clear();
+}
+
+void JsonRpcWebSocketServer::checkOrigin(QWebSocketCorsAuthenticator* authenticator)
+{
+    // Exact and case-sensitive on purpose: a port, a slash or plain http is another site.
+    authenticator->setAllowed(allowedOrigins.contains(authenticator->origin(), Qt::CaseSensitive));
+}
+
+bool JsonRpcWebSocketServer::listen(int port_)
+{
+    return listen(QHostAddress::AnyIPv4, port_);
+}
+
+bool JsonRpcWebSocketServer::listen(const QHostAddress& address, int port_)
+{
+    logInfo(QStringLiteral("listening on port %2").arg(port_));
+    return server->listen(address, static_cast<quint16>(port_));
+}
+
+void JsonRpcWebSocketServer::close()
+{
+    for (JsonRpcEndpoint* endpoint : connectedEndpoints()) {
+        endpoint->disconnectFromHost();
+    }
+    server->close();
+}
+
+int JsonRpcWebSocketServer::port() const
+{
+    return server->isListening() ? server->serverPort() : 0;
+}
+
+JsonRpcEndpoint* JsonRpcWebSocketServer::endpointForSocket(QObject* socket)
+{
+    // Callers may hold a socket that has since been deleted: compare addresses, never touch the object.
+    // Every key in the map is a live socket, so a hit is safe to hand out.
+    for (const auto& client : clients) {
+        if (static_cast<QObject*>(client.first) == socket) {
+            return client.second.get();
+        }
+    }
+    return nullptr;
+}
+
+QVector<JsonRpcEndpoint*> JsonRpcWebSocketServer::connectedEndpoints()
+{
+    QVector<JsonRpcEndpoint*> endpoints;
+    endpoints.reserve(static_cast<int>(clients.size()));
+    for (const auto& client : clients) {
+        endpoints.append(client.second.get());
+    }
+    return endpoints;
+}
+
+void JsonRpcWebSocketServer::newConnection()
+{
+    if (!server->hasPendingConnections()) {
+        return;
+    }
+    QWebSocket* const socket = server->nextPendingConnection();
+    if (!socket) {
+        logError(QStringLiteral("pending socket was null"));
+        return;
+    }
+    logInfo(QStringLiteral("client connected: ") + socket->peerAddress().toString());
+
+    auto transport = std::make_shared<JsonRpcWebSocket>(socket);
+    // Released through the event loop: slots still running on its disconnection must find it alive.
+    std::shared_ptr<JsonRpcEndpoint> endpoint(new JsonRpcEndpoint(transport, logger, this),
+                                              [](JsonRpcEndpoint* gone) { gone->deleteLater(); });
+    connect(endpoint.get(), &JsonRpcEndpoint::socketDisconnected, this, &JsonRpcWebSocketServer::disconnectClient);
+    connect(endpoint.get(), &JsonRpcEndpoint::jsonObjectReceived, this, &JsonRpcServer::jsonRequestReceived);
+    clients[socket] = endpoint;
+    emit clientConnected(socket);
+}
+
+void JsonRpcWebSocketServer::disconnectClient(QObject* client_socket)
+{
+    QWebSocket* const socket = qobject_cast<QWebSocket*>(client_socket);
+    if (!socket) {
+        logError(QStringLiteral("client disconnected, but socket is null"));
+        return;
+    }
+    logInfo(QStringLiteral("client disconnected: ") + socket->peerAddress().toString());
+    const auto found = clients.find(socket);
+    if (found == clients.end()) {
+        logError(QStringLiteral("unknown client disconnected"));
+        return;
+    }
+    clients.erase(found);
+    emit clientDisconnected(client_socket);
+}
+
+} // namespace jcon

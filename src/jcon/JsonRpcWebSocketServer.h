@@ -1,0 +1,52 @@
+// The JSON-RPC server on WebSocket: admits clients (only from allowed origins when restricted), keeps one
+// endpoint per client and announces clients coming and going. Lives in the service host's thread.
+#pragma once
+
+#include "JsonRpcServer.h"
+
+#include <QStringList>
+
+#include <map>
+
+class QWebSocket;
+class QWebSocketCorsAuthenticator;
+class QWebSocketServer;
+
+namespace jcon {
+
+class JsonRpcWebSocketServer : public JsonRpcServer
+{
+    Q_OBJECT
+
+public:
+    // Restricted: a client is admitted only when its handshake's Origin equals an entry exactly.
+    JsonRpcWebSocketServer(const QStringList& allowedOrigins,
+                           QObject* parent = nullptr,
+                           std::shared_ptr<JsonRpcLogger> logger = nullptr);
+    // Unrestricted: every origin is admitted.
+    explicit JsonRpcWebSocketServer(QObject* parent = nullptr, std::shared_ptr<JsonRpcLogger> logger = nullptr);
+    ~JsonRpcWebSocketServer() override;
+
+    bool listen(int port) override;
+    bool listen(const QHostAddress& address, int port) override;
+    // Closes every client normally; each leaves the client map when its closure completes.
+    void close() override;
+    JsonRpcEndpoint* endpointForSocket(QObject* socket) override;
+    QVector<JsonRpcEndpoint*> connectedEndpoints() override;
+
+    // 0 while not listening.
+    int port() const;
+
+protected slots:
+    void newConnection() override;
+    void disconnectClient(QObject* client_socket) override;
+
+private:
+    void checkOrigin(QWebSocketCorsAuthenticator* authenticator);
+
+    QWebSocketServer* server;
+    QStringList allowedOrigins;
+    std::map<QWebSocket*, std::shared_ptr<JsonRpcEndpoint>> clients;
+};
+
+} // namespace jcon
