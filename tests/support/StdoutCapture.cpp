@@ -1,6 +1,7 @@
 #include "StdoutCapture.h"
 
 #include <cstdio>
+#include <sys/stat.h>
 #include <unistd.h>
 
 StdoutCapture::StdoutCapture()
@@ -18,15 +19,35 @@ StdoutCapture::~StdoutCapture()
     take();
 }
 
+QByteArray StdoutCapture::text()
+{
+    if (savedFd < 0) {
+        return taken;
+    }
+    std::fflush(stdout);
+    struct stat info {};
+    fstat(file.handle(), &info);
+    QByteArray bytes(int(info.st_size), '\0');
+    // pread leaves the offset that standard output writes at untouched.
+    const ssize_t got = pread(file.handle(), bytes.data(), size_t(bytes.size()), 0);
+    bytes.truncate(got < 0 ? 0 : int(got));
+    return bytes;
+}
+
+QStringList StdoutCapture::lines()
+{
+    QStringList all = QString::fromUtf8(text()).split(QLatin1Char('\n'));
+    all.removeLast();
+    return all;
+}
+
 QByteArray StdoutCapture::take()
 {
     if (savedFd >= 0) {
-        std::fflush(stdout);
+        taken = text();
         dup2(savedFd, STDOUT_FILENO);
         ::close(savedFd);
         savedFd = -1;
-        file.seek(0);
-        taken = file.readAll();
     }
     return taken;
 }

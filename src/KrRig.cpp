@@ -1,0 +1,106 @@
+#include "KrRig.h"
+
+#include "Log.h"
+
+#include <QString>
+
+#include <cerrno>
+
+KrRig::KrRig(rig_model_t model)
+    : Rig(model)
+{ }
+
+KrRig::~KrRig()
+{
+    LOG("KrRig distrutto\n");
+}
+
+QVariantMap KrRig::info()
+{
+    char location[512] = {};
+    getConf("rig_pathname", location);
+    return {
+        {QStringLiteral("Location"), QString::fromUtf8(location)},
+        {QStringLiteral("ID"), static_cast<uint>(caps->rig_model)},
+        {QStringLiteral("Model"), QString::fromUtf8(caps->model_name)},
+        {QStringLiteral("Brand"), QString::fromUtf8(caps->mfg_name)},
+    };
+}
+
+void KrRig::setConf(const char* name, const char* value)
+{
+    errno = 0;
+    Rig::setConf(name, value);
+}
+
+void KrRig::getConf(const char* name, char* value)
+{
+    errno = 0;
+    Rig::getConf(name, value);
+}
+
+void KrRig::open()
+{
+    errno = 0;
+    Rig::open();
+}
+
+void KrRig::close()
+{
+    errno = 0;
+    Rig::close();
+}
+
+freq_t KrRig::getFreq(vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getFreq(vfo);
+}
+
+void KrRig::setFreq(freq_t freq, vfo_t vfo)
+{
+    errno = 0;
+    Rig::setFreq(freq, vfo);
+}
+
+rmode_t KrRig::getMode(pbwidth_t& width, vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getMode(width, vfo);
+}
+
+void KrRig::setMode(rmode_t mode, pbwidth_t width, vfo_t vfo)
+{
+    errno = 0;
+    Rig::setMode(mode, width, vfo);
+}
+
+ptt_t KrRig::getPTT(vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getPTT(vfo);
+}
+
+void KrRig::setPTT(ptt_t ptt, vfo_t vfo)
+{
+    errno = 0;
+    Rig::setPTT(ptt, vfo);
+}
+
+void KrRig::setVFO(vfo_t vfo)
+{
+    errno = 0;
+    Rig::setVFO(vfo);
+}
+
+float KrRig::getLevelF(setting_t level, vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getLevelF(level, vfo);
+}
+
+int KrRig::getLevelI(setting_t level, vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getLevelI(level, vfo);
+}

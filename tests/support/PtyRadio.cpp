@@ -1,0 +1,107 @@
+#include "PtyRadio.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyRadio::PtyRadio(QObject* parent)
+    : QObject(parent)
+{ }
+
+PtyRadio::~PtyRadio()
+{
+    vanish();
+}
+
+bool PtyRadio::open()
+{
+    if (master >= 0)
+        return true;
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        error = QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        vanish();
+        return false;
+    }
+    char name[128];
+    if (ptsname_r(master, name, sizeof name) != 0) {
+        error = QStringLiteral("cannot name the pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        vanish();
+        return false;
+    }
+    slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw {};
+    if (slave < 0 || tcgetattr(slave, &raw) != 0) {
+        error = QStringLiteral("cannot open %1: %2")
+                    .arg(QString::fromLocal8Bit(name), QString::fromLocal8Bit(std::strerror(errno)));
+        vanish();
+        return false;
+    }
+    // Raw from the start: an echoing line discipline would hand the radio its own answers back.
+    cfmakeraw(&raw);
+    tcsetattr(slave, TCSANOW, &raw);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+    slavePath = QString::fromLocal8Bit(name);
+    notifier = new QSocketNotifier(master, QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &PtyRadio::readCommands);
+    return true;
+}
+
+void PtyRadio::vanish()
+{
+    delete notifier;
+    notifier = nullptr;
+    if (slave >= 0)
+        ::close(slave);
+    if (master >= 0)
+        ::close(master);
+    slave = master = -1;
+    slavePath.clear();
+    pending.clear();
+}
+
+void PtyRadio::readCommands()
+{
+    char buffer[512];
+    ssize_t count;
+    while ((count = ::read(master, buffer, sizeof buffer)) > 0)
+        pending.append(buffer, int(count));
+
+    QByteArray answers;
+    int end;
+    while ((end = pending.indexOf(';')) >= 0) {
+        const QByteArray command = pending.left(end).trimmed();
+        pending.remove(0, end + 1);
+        if (command.isEmpty())
+            continue;
+        ++commands;
+        if (received.size() >= 4096)
+            received.removeFirst();
+        received.append(command);
+        emit commandReceived(command);
+        if (answering)
+            answers += protocol.answer(command);
+    }
+    // A port whose reader stopped answering must not grow without end.
+    if (pending.size() > 4096)
+        pending.clear();
+    for (int written = 0; written < answers.size();) {
+        const ssize_t step = ::write(master, answers.constData() + written, size_t(answers.size() - written));
+        if (step <= 0)
+            break;
+        written += int(step);
+    }
+}
+
+QList<QByteArray> PtyRadio::takeReceived()
+{
+    QList<QByteArray> taken;
+    taken.swap(received);
+    return taken;
+}

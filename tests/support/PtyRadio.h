@@ -1,0 +1,63 @@
+// A simulated Yaesu FT-991 on a pseudo-terminal: reads CAT commands from the master side and answers them.
+// Lives in the thread whose event loop serves it.
+#pragma once
+
+#include "Ft991Protocol.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+
+class QSocketNotifier;
+
+class PtyRadio : public QObject
+{
+    Q_OBJECT
+
+signals:
+    // One complete command, without its ';', as the radio received it.
+    void commandReceived(const QByteArray& command);
+
+public:
+    explicit PtyRadio(QObject* parent = nullptr);
+    ~PtyRadio() override;
+
+    // Creates the pseudo-terminal; false, with errorString() set, when the system refuses one.
+    bool open();
+    // The path a program opens to talk to the radio, e.g. /dev/pts/7; empty before open() and after vanish().
+    QString portName() const { return slavePath; }
+    QString errorString() const { return error; }
+
+    // Fault switch: a radio that stops answering still receives and counts its commands.
+    void setAnswering(bool on) { answering = on; }
+    bool isAnswering() const { return answering; }
+    // Unplugs the radio: the pseudo-terminal is closed and its path disappears.
+    void vanish();
+
+    // Commands received since the last reset; safe to read from any thread.
+    int commandCount() const { return commands.load(); }
+    void resetCommandCount() { commands.store(0); }
+
+    // The commands received since the last call, oldest first; at most the last few thousand are kept.
+    QList<QByteArray> takeReceived();
+
+    Ft991Protocol& radio() { return protocol; }
+
+private:
+    void readCommands();
+
+    Ft991Protocol protocol;
+    QString slavePath;
+    QString error;
+    QByteArray pending;
+    QList<QByteArray> received;
+    QSocketNotifier* notifier = nullptr;
+    int master = -1;
+    // Held open so the master never sees a hang-up between two programs using the port.
+    int slave = -1;
+    bool answering = true;
+    std::atomic<int> commands {0};
+};

@@ -1,0 +1,88 @@
+// orvessa-rigsim: a simulated Yaesu FT-991 on a pseudo-terminal, for trying Orvessa without a radio.
+#include "PtyRadio.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+// Ends the event loop on Ctrl+C or kill, so that the link is removed on the way out.
+void quitOnSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(), &QCoreApplication::quit);
+    struct sigaction action
+    {
+    };
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("orvessa-rigsim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Simulates a Yaesu FT-991 (Hamlib model %1) on a pseudo-terminal and prints its path.\n"
+                       "Connect it from Orvessa with that path as the port and any speed; stop it with Ctrl+C.")
+            .arg(Ft991Protocol::modelId));
+    parser.addHelpOption();
+    const QCommandLineOption link(QStringLiteral("link"),
+                                  QStringLiteral("Also make a symbolic link at <path> to the pseudo-terminal."),
+                                  QStringLiteral("path"));
+    const QCommandLineOption verbose(QStringList {QStringLiteral("v"), QStringLiteral("verbose")},
+                                     QStringLiteral("Print every command the radio receives on standard error."));
+    parser.addOption(link);
+    parser.addOption(verbose);
+    parser.process(app);
+
+    PtyRadio radio;
+    if (!radio.open()) {
+        std::fprintf(stderr, "orvessa-rigsim: %s\n", qPrintable(radio.errorString()));
+        return 1;
+    }
+    QString linkPath = parser.value(link);
+    if (!linkPath.isEmpty()) {
+        QFile::remove(linkPath);
+        if (!QFile::link(radio.portName(), linkPath)) {
+            std::fprintf(stderr, "orvessa-rigsim: cannot make the link %s\n", qPrintable(linkPath));
+            return 1;
+        }
+    }
+    if (parser.isSet(verbose)) {
+        QObject::connect(&radio, &PtyRadio::commandReceived, &radio, [](const QByteArray& command) {
+            std::fprintf(stderr, "%s;\n", command.constData());
+        });
+    }
+    quitOnSignals();
+    std::printf("%s\n", qPrintable(radio.portName()));
+    std::fflush(stdout);
+    const int result = QCoreApplication::exec();
+    if (!linkPath.isEmpty())
+        QFile::remove(linkPath);
+    return result;
+}
