@@ -50,7 +50,10 @@ void RPCWorker::restart()
 {
     LOG("Change port\n");
     const int configured = settings->value(AppSettings::serverPortKey, AppSettings::defaultServerPort).toInt();
-    if (server->port() == configured) {
+    // A stored 0 or non-number reads as 0, which is also what a closed server reports: that is no
+    // reason to stay closed.
+    const int current = server->port();
+    if (current != 0 && current == configured) {
         LOG("Same port\n");
         return;
     }

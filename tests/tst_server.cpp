@@ -67,6 +67,7 @@ void TestServer::listensOnLoopbackOnly_data()
     QTest::newRow("stored 80 is below the range") << QVariant(80) << 7351;
     QTest::newRow("stored 65536 is above the range") << QVariant(65536) << 7351;
     QTest::newRow("stored text") << QVariant(QStringLiteral("port")) << 7351;
+    QTest::newRow("stored 0") << QVariant(0) << 7351;
 }
 
 void TestServer::listensOnLoopbackOnly()

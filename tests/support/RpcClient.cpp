@@ -18,6 +18,7 @@ bool RpcClient::open(quint16 port, int timeoutMs)
 {
     QSignalSpy connected(&socket, &QWebSocket::connected);
     QSignalSpy disconnected(&socket, &QWebSocket::disconnected);
+    closed = false;
     socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
     QElapsedTimer timer;
     timer.start();
@@ -84,7 +85,7 @@ QJsonObject RpcClient::waitForResponse(int id, int timeoutMs)
 {
     const QString idText = QString::number(id);
     QJsonObject found;
-    QTest::qWaitFor(
+    (void)QTest::qWaitFor(
         [&] {
             for (const QString& text : qAsConst(messages)) {
                 const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
