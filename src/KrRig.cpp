@@ -6,8 +6,22 @@
 
 #include <cerrno>
 
+namespace {
+
+// Hamlib's binding throws a copy of an exception it allocated and never frees. The usual reason for its
+// constructor to fail, a model Hamlib has no backend for, is refused here with the same text instead.
+rig_model_t knownModel(rig_model_t model)
+{
+    rig_check_backend(model);
+    if (!rig_get_caps(model))
+        throw RigException("Rig initialization error");
+    return model;
+}
+
+} // namespace
+
 KrRig::KrRig(rig_model_t model)
-    : Rig(model)
+    : Rig(knownModel(model))
 { }
 
 KrRig::~KrRig()
