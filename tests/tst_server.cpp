@@ -1,6 +1,7 @@
 #include "AppSettings.h"
 #include "Orvessa.h"
 #include "OrvessaRun.h"
+#include "RigSimulator.h"
 #include "RpcClient.h"
 
 #include <QElapsedTimer>
@@ -55,6 +56,7 @@ private slots:
     void futureNumberWaitsOneSecondInTurn();
     void refusedOriginGetsNoConnection();
     void clientIsKnownBeforeItsFirstRequest();
+    void disconnectedClientLeavesSubscriptionsButNotRigs();
     void quitClosesClientsNormally();
 };
 
@@ -174,6 +176,43 @@ void TestServer::clientIsKnownBeforeItsFirstRequest()
 
     client.socket.close();
     QVERIFY(!orvessa.waitForLine(QRegularExpression(QStringLiteral(R"(DISCONNECTED 0x[0-9a-f]+ \()"))).isNull());
+}
+
+void TestServer::disconnectedClientLeavesSubscriptionsButNotRigs()
+{
+    RigSimulator radio;
+    QVERIFY2(radio.isOpen(), qPrintable(radio.errorString()));
+    OrvessaRun orvessa;
+    const quint16 port = orvessa.startListening();
+    RpcClient leaving(allowedOrigin);
+    RpcClient staying(allowedOrigin);
+    QVERIFY(leaving.open(port));
+    QVERIFY(staying.open(port));
+
+    const QJsonArray rig {radio.portName()};
+    const QJsonValue connected = leaving.result(QStringLiteral("connectRig"),
+                                                QJsonArray {radio.portName(), int(RigSimulator::modelId), "38400"},
+                                                30000);
+    QCOMPARE(connected.toObject().value(QStringLiteral("Success")).toString(), QStringLiteral("Rig connected"));
+    QCOMPARE(leaving.result(QStringLiteral("rigInfoSubscribe"), rig).toObject().value(QStringLiteral("Success")),
+             QJsonValue(QStringLiteral("subscribed")));
+    QVERIFY(leaving.waitForNotifications(QStringLiteral("RigInfo"), 2));
+
+    leaving.socket.close();
+    QVERIFY(!orvessa.waitForLine(QRegularExpression(QStringLiteral(R"(DISCONNECTED 0x[0-9a-f]+ \()"))).isNull());
+    // An answer after the disconnection means any tick that was reading the radio has ended.
+    QCOMPARE(staying.result(QStringLiteral("ovInfo")).toObject().size(), 2);
+    radio.resetCommandCount();
+
+    // With its only subscriber gone the radio is left alone, yet it stays connected.
+    QTest::qWait(1000);
+    QCOMPARE(radio.commandCount(), 0);
+    const QJsonArray rigs = staying.result(QStringLiteral("listConnectedRigs")).toArray();
+    QCOMPARE(rigs.size(), 1);
+    QCOMPARE(rigs.at(0).toObject().value(QStringLiteral("Location")).toString(), radio.portName());
+    QCOMPARE(staying.result(QStringLiteral("rigInfoSubscribe"), rig).toObject().value(QStringLiteral("Success")),
+             QJsonValue(QStringLiteral("subscribed")));
+    QVERIFY(staying.waitForNotifications(QStringLiteral("RigInfo"), 2));
 }
 
 void TestServer::quitClosesClientsNormally()
