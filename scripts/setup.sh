@@ -14,6 +14,8 @@ packages=(
     trayer libglib2.0-bin
     # tests: loopback multicast inside a private network namespace
     iproute2
+    # packaging: dependencies of the .deb from the linked libraries; its test validates launcher and AppStream data
+    dpkg-dev desktop-file-utils appstream
 )
 
 missing=()
