@@ -36,12 +36,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ORVESSA_HOMEPAGE}")
+# The summary above is the synopsis line; this is the extended text under it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "bridge between a ham-radio station and trusted web sites
- Orvessa lives in the system tray and lets pages of a fixed set of trusted web
- sites, open in the station's own browser, drive the station's radios through
- Hamlib and receive the QSO records that logging programs broadcast on the
- local network, over a JSON-RPC server on WebSocket at 127.0.0.1.")
+    "Orvessa lives in the system tray and lets pages of a fixed set of trusted web
+sites, open in the station's own browser, drive the station's radios through
+Hamlib and receive the QSO records that logging programs broadcast on the
+local network, over a JSON-RPC server on WebSocket at 127.0.0.1.")
 # dpkg-shlibdeps names the runtime packages (Qt, Hamlib, fmt) from the libraries the
 # binaries really link, with the versions their symbols need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

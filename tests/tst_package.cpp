@@ -1,8 +1,8 @@
 // The Debian package as an operator gets it: built from this tree, unpacked into a scratch root and run from there.
 #include "AppSettings.h"
 #include "LineProcess.h"
-#include "OrvessaRun.h"
 #include "Orvessa.h"
+#include "OrvessaRun.h"
 #include "RpcClient.h"
 #include "TestEnvironment.h"
 
@@ -68,11 +68,10 @@ QSet<QString> dependedPackages(const QString& depends)
 // The Debian package that owns a library file on this machine, trying the merged-/usr twin of the path.
 QString owningPackage(const QString& path)
 {
-    QStringList candidates{path, QFileInfo(path).canonicalFilePath()};
+    QStringList candidates {path, QFileInfo(path).canonicalFilePath()};
     if (path.startsWith(QLatin1String("/lib"))) {
         candidates << QStringLiteral("/usr") + path;
-    }
-    else if (path.startsWith(QLatin1String("/usr/lib"))) {
+    } else if (path.startsWith(QLatin1String("/usr/lib"))) {
         candidates << path.mid(4);
     }
     for (const QString& candidate : candidates) {
@@ -113,10 +112,10 @@ void tst_Package::initTestCase()
 {
     QVERIFY(work.isValid());
     const QString out = work.filePath(QStringLiteral("out"));
-    const Run cpack = runTool(QStringLiteral(ORVESSA_CPACK),
-                              {QStringLiteral("--config"), QStringLiteral(ORVESSA_BUILD_DIR "/CPackConfig.cmake"),
-                               QStringLiteral("-B"), out},
-                              300000);
+    const Run cpack = runTool(
+        QStringLiteral(ORVESSA_CPACK),
+        {QStringLiteral("--config"), QStringLiteral(ORVESSA_BUILD_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), out},
+        300000);
     QVERIFY2(cpack.exitCode == 0, qPrintable(cpack.output));
     const QStringList debs = QDir(out).entryList({QStringLiteral("orvessa_*.deb")}, QDir::Files);
     QCOMPARE(debs.size(), 1);
@@ -192,19 +191,26 @@ void tst_Package::dependsOnEveryLinkedLibrary()
         QVERIFY(needed.hasNext());
         while (needed.hasNext()) {
             const QString library = needed.next().captured(1);
-            const QRegularExpression resolved(QStringLiteral(R"(^\s*%1 => (\S+))").arg(QRegularExpression::escape(library)),
-                                              QRegularExpression::MultilineOption);
-            const QString path = resolved.match(ldd.output).captured(1);
+            // ldd shows "name => path (address)", and the loader as a bare "path (address)".
+            const QRegularExpression resolved(
+                QStringLiteral(R"(^\s*(?:%1 => (\S+)|(\S*/%1) \())").arg(QRegularExpression::escape(library)),
+                QRegularExpression::MultilineOption);
+            const QRegularExpressionMatch found = resolved.match(ldd.output);
+            const QString path = found.captured(1).isEmpty() ? found.captured(2) : found.captured(1);
             QVERIFY2(!path.isEmpty(), qPrintable(library + QStringLiteral(" not found by ldd")));
             const QString owner = owningPackage(path);
             QVERIFY2(!owner.isEmpty(), qPrintable(path));
-            QVERIFY2(depends.contains(owner), qPrintable(QStringLiteral("%1 (%2) missing from Depends: %3")
-                                                             .arg(owner, library, fields.output.trimmed())));
+            QVERIFY2(
+                depends.contains(owner),
+                qPrintable(
+                    QStringLiteral("%1 (%2) missing from Depends: %3").arg(owner, library, fields.output.trimmed())));
             owners.insert(owner);
         }
     }
-    for (const QString& runtime : {QStringLiteral("libhamlib4"), QStringLiteral("libhamlib++4"),
-                                   QStringLiteral("libqt5websockets5"), QStringLiteral("libqt5serialport5")}) {
+    for (const QString& runtime : {QStringLiteral("libhamlib4"),
+                                   QStringLiteral("libhamlib++4"),
+                                   QStringLiteral("libqt5websockets5"),
+                                   QStringLiteral("libqt5serialport5")}) {
         QVERIFY2(owners.contains(runtime), qPrintable(runtime));
     }
 }
@@ -217,7 +223,8 @@ void tst_Package::launcherAndMetainfoValidate_data()
 
     QTest::newRow("launcher") << "desktop-file-validate" << QStringList()
                               << "share/applications/" ORVESSA_APP_ID ".desktop";
-    QTest::newRow("appstream data") << "appstreamcli" << QStringList{QStringLiteral("validate"), QStringLiteral("--no-net")}
+    QTest::newRow("appstream data") << "appstreamcli"
+                                    << QStringList {QStringLiteral("validate"), QStringLiteral("--no-net")}
                                     << "share/metainfo/" ORVESSA_APP_ID ".metainfo.xml";
 }
 
@@ -261,10 +268,10 @@ void tst_Package::installedProgramServesTheInstalledSimulator()
     QVERIFY(client.open(port));
     QCOMPARE(client.result(QStringLiteral("ovInfo")).toObject().value(QStringLiteral("OrvessaVersion")).toString(),
              AppSettings::version);
-    const QJsonValue connected = client.result(QStringLiteral("connectRig"),
-                                               QJsonArray{pty, 1035, QStringLiteral("38400")}, 20000);
+    const QJsonValue connected
+        = client.result(QStringLiteral("connectRig"), QJsonArray {pty, 1035, QStringLiteral("38400")}, 20000);
     QCOMPARE(connected.toObject().value(QStringLiteral("Success")).toString(), QStringLiteral("Rig connected"));
-    const QJsonObject status = client.result(QStringLiteral("rigInfo"), QJsonArray{pty}, 10000).toObject();
+    const QJsonObject status = client.result(QStringLiteral("rigInfo"), QJsonArray {pty}, 10000).toObject();
     QVERIFY2(status.value(QStringLiteral("freq")).toDouble() > 0, qPrintable(QJsonDocument(status).toJson()));
 
     orvessa.terminate();
