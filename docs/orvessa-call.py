@@ -111,7 +111,11 @@ def main():
     parser.add_argument("calls", nargs="+", metavar="METHOD [PARAMS]")
     options = parser.parse_args()
 
-    ws = WebSocket("127.0.0.1", options.port, options.origin, options.timeout)
+    try:
+        ws = WebSocket("127.0.0.1", options.port, options.origin, options.timeout)
+    except OSError as error:
+        print(f"orvessa-call.py: {error}", file=sys.stderr)
+        return 1
     try:
         for number, (method, params) in enumerate(parse_calls(options.calls), start=1):
             request = {"jsonrpc": "2.0", "id": number, "method": method}

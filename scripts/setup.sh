@@ -16,6 +16,8 @@ packages=(
     iproute2
     # packaging: dependencies of the .deb from the linked libraries; its test validates launcher and AppStream data
     dpkg-dev desktop-file-utils appstream
+    # tests: the documented terminal client
+    python3
 )
 
 missing=()
