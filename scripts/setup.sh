@@ -14,6 +14,10 @@ packages=(
     trayer libglib2.0-bin
     # tests: loopback multicast inside a private network namespace
     iproute2
+    # packaging: dependencies of the .deb from the linked libraries; its test validates launcher and AppStream data
+    dpkg-dev desktop-file-utils appstream
+    # tests: the documented terminal client
+    python3
 )
 
 missing=()

@@ -25,7 +25,7 @@ void OrvessaRun::storePort(const QVariant& port)
 
 quint16 OrvessaRun::startListening(int timeoutMs)
 {
-    start(QStringLiteral(ORVESSA_BINARY), {}, TestEnvironment::forOrvessa(config.path()));
+    start(program, {}, TestEnvironment::forOrvessa(config.path()));
     const QRegularExpression listening(QStringLiteral("listening on port (\\d+)$"));
     const QString line = waitForLine(listening, timeoutMs);
     return quint16(listening.match(line).captured(1).toUInt());

@@ -15,6 +15,8 @@ public:
 
     // Stores a value under the server port key before the start; an invalid QVariant stores nothing.
     void storePort(const QVariant& port);
+    // Runs this program file instead of the one built here (an installed copy).
+    void setProgram(const QString& path) { program = path; }
     // Starts the program and waits until its server listens; returns the port, or 0.
     quint16 startListening(int timeoutMs = 20000);
     QString configHome() const { return config.path(); }
@@ -23,4 +25,5 @@ public:
 
 private:
     QTemporaryDir config;
+    QString program = QStringLiteral(ORVESSA_BINARY);
 };
