@@ -5,6 +5,12 @@
 #include <QNetworkDatagram>
 #include <QUdpSocket>
 
+namespace {
+
+constexpr int receiveBufferBytes = 4 * 1024 * 1024;
+
+} // namespace
+
 const QStringList defaultPatterns {
     QStringLiteral("adif"), QStringLiteral("<CALL:"), QStringLiteral("<?xml"), QStringLiteral("ADDQSO:")};
 
@@ -67,6 +73,10 @@ bool UdpMulticast::startReceiving(quint16 port, QHostAddress address, QHostAddre
     if (!group.isNull() && !socket->joinMulticastGroup(group)) {
         LOG("Multicast join failed: {} {}\n", group.toString(), socket->errorString());
     }
+    // Loggers send in bursts, and a busy machine can keep this thread from reading for a while: the
+    // default buffer holds only a few hundred records, and the kernel drops the rest without a word.
+    // The kernel caps the size at its own limit.
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, receiveBufferBytes);
     connect(socket, &QUdpSocket::readyRead, this, &UdpMulticast::processPendingDatagrams);
     LOG("Socket state: {}\n", static_cast<int>(socket->state()));
     bindPort = port;

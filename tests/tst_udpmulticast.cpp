@@ -1,3 +1,4 @@
+#include "StdoutCapture.h"
 #include "UdpMulticast.h"
 
 #include <QFile>
@@ -11,58 +12,11 @@
 #include <QThread>
 #include <QUdpSocket>
 
-#include <cstdio>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
 
 const QHostAddress loopback(QHostAddress::LocalHost);
 const QHostAddress anyIPv4(QHostAddress::AnyIPv4);
 const char* const namespaceMarker = "ORVESSA_UDP_PRIVATE_NETWORK";
-
-// Sends standard output to a file while alive, so that log lines written by any thread can be read
-// back; what it caught is echoed when it ends, so no test output is lost.
-class StdoutCapture
-{
-public:
-    StdoutCapture()
-        : file(std::tmpfile())
-    {
-        std::fflush(stdout);
-        saved = dup(STDOUT_FILENO);
-        dup2(fileno(file), STDOUT_FILENO);
-    }
-    ~StdoutCapture()
-    {
-        const QByteArray caught = text();
-        dup2(saved, STDOUT_FILENO);
-        close(saved);
-        std::fwrite(caught.constData(), 1, caught.size(), stdout);
-        std::fflush(stdout);
-        std::fclose(file);
-    }
-    StdoutCapture(const StdoutCapture&) = delete;
-    StdoutCapture& operator=(const StdoutCapture&) = delete;
-
-    QByteArray text() const
-    {
-        std::fflush(stdout);
-        struct stat info
-        {
-        };
-        fstat(fileno(file), &info);
-        QByteArray bytes(static_cast<int>(info.st_size), '\0');
-        // pread leaves the offset that standard output keeps writing at untouched.
-        const ssize_t got = pread(fileno(file), bytes.data(), bytes.size(), 0);
-        bytes.truncate(got < 0 ? 0 : static_cast<int>(got));
-        return bytes;
-    }
-
-private:
-    std::FILE* file;
-    int saved = -1;
-};
 
 // Collects newQso in the test's thread, as the service does in its own.
 class QsoSink : public QObject

@@ -12,6 +12,7 @@
 
 #include <array>
 #include <exception>
+#include <limits>
 
 namespace jcon {
 
@@ -24,6 +25,45 @@ constexpr int maxArguments = 10;
 
 const char* const notificationSignal = "sendUnsolicitedNotification(jcon::JsonRpcEndpoint*,QString,QVariant)";
 const char* const notificationSlot = "serviceNotificationReceived(jcon::JsonRpcEndpoint*,QString,QVariant)";
+
+template <typename T>
+bool within(double value)
+{
+    return value >= double(std::numeric_limits<T>::min()) && value <= double(std::numeric_limits<T>::max());
+}
+
+// QVariant wraps a number that does not fit the parameter (port 65537 would become port 1), so such
+// a number is refused instead of reaching the method as another value.
+bool numberFits(const QVariant& argument, int type)
+{
+    switch (argument.userType()) {
+    case QMetaType::Double:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        break;
+    default:
+        return true;
+    }
+    const double value = argument.toDouble();
+    switch (type) {
+    case QMetaType::Int:
+        return within<int>(value);
+    case QMetaType::UInt:
+        return within<uint>(value);
+    case QMetaType::Short:
+        return within<short>(value);
+    case QMetaType::UShort:
+        return within<ushort>(value);
+    case QMetaType::SChar:
+        return within<signed char>(value);
+    case QMetaType::UChar:
+        return within<uchar>(value);
+    default:
+        return true;
+    }
+}
 
 } // namespace
 
@@ -255,7 +295,7 @@ bool JsonRpcServer::convertArgument(const QMetaMethod& method,
         converted.append(argument);
         return true;
     }
-    if (byReference || !argument.canConvert(type)) {
+    if (byReference || !argument.canConvert(type) || !numberFits(argument, type)) {
         return false;
     }
     QVariant copy = argument;
