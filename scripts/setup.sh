@@ -14,6 +14,8 @@ packages=(
     trayer libglib2.0-bin
     # tests: loopback multicast inside a private network namespace
     iproute2
+    # tests: a real browser calling the program from an https page with a certificate made at test time
+    chromium openssl
 )
 
 missing=()

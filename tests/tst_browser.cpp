@@ -52,6 +52,8 @@ private slots:
     void originDecides();
     void loopbackPermission_data();
     void loopbackPermission();
+    void framedPage_data();
+    void framedPage();
 
 private:
     // Switches that put the test's sites on the page server: a name alone means port 443, which
@@ -186,8 +188,7 @@ void TestBrowser::originDecides()
     const QByteArray shown = QJsonDocument(outcome.toObject()).toJson(QJsonDocument::Compact);
     QCOMPARE(outcome[QStringLiteral("opened")].toBool(), admitted);
     if (admitted) {
-        QCOMPARE(outcome[QStringLiteral("ovInfo")][QStringLiteral("OrvessaVersion")].toString(),
-                 AppSettings::version);
+        QCOMPARE(outcome[QStringLiteral("ovInfo")][QStringLiteral("OrvessaVersion")].toString(), AppSettings::version);
         QTRY_COMPARE(connectionsSoFar(), connectionsBefore + 1);
     } else {
         // The page sees only the generic failure a refused handshake gives.
@@ -216,14 +217,14 @@ void TestBrowser::loopbackPermission()
 
     // As an operator's browser sees a trusted site: a page of the public internet reaching for loopback.
     HeadlessBrowser browser;
-    QVERIFY2(browser.start(siteSwitches()
-                           << QStringLiteral("--ip-address-space-overrides=127.0.0.1:%1=public").arg(pages.serverPort())),
+    QVERIFY2(browser.start(siteSwitches() << QStringLiteral("--ip-address-space-overrides=127.0.0.1:%1=public")
+                                                 .arg(pages.serverPort())),
              qPrintable(browser.problem()));
     if (!grantedTo.isEmpty()) {
-        const QJsonObject granted = browser.command(
-            QStringLiteral("Browser.grantPermissions"),
-            {{QStringLiteral("origin"), grantedTo},
-             {QStringLiteral("permissions"), QJsonArray {QStringLiteral("loopbackNetwork")}}});
+        const QJsonObject granted
+            = browser.command(QStringLiteral("Browser.grantPermissions"),
+                              {{QStringLiteral("origin"), grantedTo},
+                               {QStringLiteral("permissions"), QJsonArray {QStringLiteral("loopbackNetwork")}}});
         QVERIFY2(granted.contains(QStringLiteral("result")), qPrintable(browser.problem()));
     }
     const QString tab = browser.openPage(QUrl(QStringLiteral("https://%1/").arg(listedHost)));
@@ -235,11 +236,53 @@ void TestBrowser::loopbackPermission()
     const QString log = browser.logTexts(tab).join(QLatin1Char('\n'));
     QVERIFY2(outcome[QStringLiteral("opened")].toBool() == admitted, qPrintable(log));
     if (admitted) {
-        QCOMPARE(outcome[QStringLiteral("ovInfo")][QStringLiteral("OrvessaVersion")].toString(),
-                 AppSettings::version);
+        QCOMPARE(outcome[QStringLiteral("ovInfo")][QStringLiteral("OrvessaVersion")].toString(), AppSettings::version);
         QTRY_COMPARE(connectionsSoFar(), connectionsBefore + 1);
     } else {
         QVERIFY2(log.contains(QLatin1String("ERR_BLOCKED_BY_LOCAL_NETWORK_ACCESS_CHECKS")), qPrintable(log));
+        QCOMPARE(connectionsSoFar(), connectionsBefore);
+    }
+}
+
+void TestBrowser::framedPage_data()
+{
+    QTest::addColumn<QString>("grantedTo");
+    QTest::addColumn<bool>("admitted");
+
+    // A listed site framed by another: the permission is the framing site's, the Origin the frame's.
+    QTest::newRow("granted to the framing site") << QStringLiteral("https://%1").arg(unlistedHost) << true;
+    QTest::newRow("granted to the framed site only") << QStringLiteral("https://%1").arg(listedHost) << false;
+}
+
+void TestBrowser::framedPage()
+{
+    QFETCH(QString, grantedTo);
+    QFETCH(bool, admitted);
+
+    HeadlessBrowser browser;
+    QVERIFY2(browser.start(siteSwitches() << QStringLiteral("--ip-address-space-overrides=127.0.0.1:%1=public")
+                                                 .arg(pages.serverPort())),
+             qPrintable(browser.problem()));
+    QVERIFY2(browser
+                 .command(QStringLiteral("Browser.grantPermissions"),
+                          {{QStringLiteral("origin"), grantedTo},
+                           {QStringLiteral("permissions"), QJsonArray {QStringLiteral("loopbackNetwork")}}})
+                 .contains(QStringLiteral("result")),
+             qPrintable(browser.problem()));
+    const QString tab = browser.openPage(QUrl(QStringLiteral("https://%1/").arg(unlistedHost)));
+    QVERIFY2(!tab.isEmpty(), qPrintable(browser.problem()));
+
+    const int connectionsBefore = connectionsSoFar();
+    const QJsonValue outcome = browser.evaluate(tab,
+                                                QStringLiteral("tryInFrame(%1, \"loopback-network\", %2, 15000)")
+                                                    .arg(jsText(QStringLiteral("https://%1/").arg(listedHost)))
+                                                    .arg(serverPort),
+                                                20000);
+    QVERIFY2(outcome.isObject(), qPrintable(browser.problem()));
+    QCOMPARE(outcome[QStringLiteral("opened")].toBool(), admitted);
+    if (admitted) {
+        QTRY_COMPARE(connectionsSoFar(), connectionsBefore + 1);
+    } else {
         QCOMPARE(connectionsSoFar(), connectionsBefore);
     }
 }

@@ -72,7 +72,8 @@ bool HeadlessBrowser::start(const QStringList& switches, int timeoutMs)
         }
         QTest::qWait(20);
     }
-    product = command(QStringLiteral("Browser.getVersion")).value(QStringLiteral("result"))[QStringLiteral("product")]
+    product = command(QStringLiteral("Browser.getVersion"))
+                  .value(QStringLiteral("result"))[QStringLiteral("product")]
                   .toString();
     return true;
 }
@@ -87,15 +88,12 @@ void HeadlessBrowser::received(const QString& text)
     }
 }
 
-QJsonObject HeadlessBrowser::command(const QString& method,
-                                     const QJsonObject& params,
-                                     const QString& sessionId,
-                                     int timeoutMs)
+QJsonObject
+HeadlessBrowser::command(const QString& method, const QJsonObject& params, const QString& sessionId, int timeoutMs)
 {
     const int id = nextId++;
-    QJsonObject message {{QStringLiteral("id"), id},
-                         {QStringLiteral("method"), method},
-                         {QStringLiteral("params"), params}};
+    QJsonObject message {
+        {QStringLiteral("id"), id}, {QStringLiteral("method"), method}, {QStringLiteral("params"), params}};
     if (!sessionId.isEmpty()) {
         message.insert(QStringLiteral("sessionId"), sessionId);
     }
@@ -111,25 +109,24 @@ QJsonObject HeadlessBrowser::command(const QString& method,
     const QJsonObject reply = replies.take(id);
     if (reply.contains(QStringLiteral("error"))) {
         failure = method + QStringLiteral(": ")
-                  + reply.value(QStringLiteral("error"))[QStringLiteral("message")].toString();
+            + reply.value(QStringLiteral("error"))[QStringLiteral("message")].toString();
     }
     return reply;
 }
 
 QString HeadlessBrowser::openPage(const QUrl& url, int timeoutMs)
 {
-    const QString targetId = command(QStringLiteral("Target.createTarget"),
-                                     {{QStringLiteral("url"), QStringLiteral("about:blank")}})
-                                 .value(QStringLiteral("result"))[QStringLiteral("targetId")]
-                                 .toString();
+    const QString targetId
+        = command(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), QStringLiteral("about:blank")}})
+              .value(QStringLiteral("result"))[QStringLiteral("targetId")]
+              .toString();
     if (targetId.isEmpty()) {
         return {};
     }
-    const QString sessionId
-        = command(QStringLiteral("Target.attachToTarget"),
-                  {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
-              .value(QStringLiteral("result"))[QStringLiteral("sessionId")]
-              .toString();
+    const QString sessionId = command(QStringLiteral("Target.attachToTarget"),
+                                      {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}})
+                                  .value(QStringLiteral("result"))[QStringLiteral("sessionId")]
+                                  .toString();
     if (sessionId.isEmpty()) {
         return {};
     }
@@ -175,8 +172,8 @@ QJsonValue HeadlessBrowser::evaluate(const QString& sessionId, const QString& ex
     if (result.contains(QStringLiteral("exceptionDetails"))) {
         const QJsonObject details = result.value(QStringLiteral("exceptionDetails")).toObject();
         failure = expression + QStringLiteral(" threw: ")
-                  + details.value(QStringLiteral("exception"))[QStringLiteral("description")].toString(
-                      details.value(QStringLiteral("text")).toString());
+            + details.value(QStringLiteral("exception"))[QStringLiteral("description")].toString(
+                details.value(QStringLiteral("text")).toString());
         return QJsonValue::Undefined;
     }
     if (!result.contains(QStringLiteral("result"))) {

@@ -18,8 +18,7 @@ QByteArray readAll(const QString& path)
 
 HttpsPageServer::HttpsPageServer(QObject* parent)
     : QTcpServer(parent)
-{
-}
+{ }
 
 bool HttpsPageServer::start(const QStringList& hosts, const QByteArray& page)
 {
@@ -78,9 +77,9 @@ bool HttpsPageServer::makeCertificate(const QStringList& hosts)
     }
 
     // openssl prints the public key as PEM, whose body is the DER SubjectPublicKeyInfo.
-    openssl.start(QStringLiteral("openssl"),
-                  {QStringLiteral("x509"), QStringLiteral("-in"), certPath, QStringLiteral("-noout"),
-                   QStringLiteral("-pubkey")});
+    openssl.start(
+        QStringLiteral("openssl"),
+        {QStringLiteral("x509"), QStringLiteral("-in"), certPath, QStringLiteral("-noout"), QStringLiteral("-pubkey")});
     if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0) {
         failure = QStringLiteral("openssl cannot read the public key back");
         return false;
@@ -121,7 +120,7 @@ void HttpsPageServer::incomingConnection(qintptr descriptor)
             ++served;
             answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\n"
                      "Content-Length: "
-                     + QByteArray::number(html.size()) + "\r\nConnection: close\r\n\r\n" + html;
+                + QByteArray::number(html.size()) + "\r\nConnection: close\r\n\r\n" + html;
         } else {
             answer = "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
         }
