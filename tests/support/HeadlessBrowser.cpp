@@ -47,6 +47,12 @@ bool HeadlessBrowser::start(const QStringList& switches, int timeoutMs)
                            QStringLiteral("--remote-debugging-address=127.0.0.1"),
                            QStringLiteral("--remote-debugging-port=0")};
     arguments << switches << QStringLiteral("about:blank");
+    // Certificate stores and caches that Chromium keeps beside the profile go into it too.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), profile.path());
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), profile.path());
+    environment.insert(QStringLiteral("XDG_CACHE_HOME"), profile.path());
+    process.setProcessEnvironment(environment);
     process.start(executable(), arguments);
     if (!process.waitForStarted(10000)) {
         failure = QStringLiteral("the browser does not start: ") + process.errorString();
