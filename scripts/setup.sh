@@ -18,6 +18,8 @@ packages=(
     dpkg-dev desktop-file-utils appstream
     # tests: the documented terminal client
     python3
+    # tests: a real browser calling the program from an https page with a certificate made at test time
+    chromium openssl
 )
 
 missing=()
