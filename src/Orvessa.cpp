@@ -66,7 +66,9 @@ void quitOnTerminationSignals()
         [[maybe_unused]] const ssize_t got = read(signalPipe[0], &byte, 1);
         QCoreApplication::quit();
     });
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -42,7 +42,8 @@ void RPCWorker::registerService()
     server->setNotificationsEnabled(true);
     server->registerServices(QObjectList {service});
     connect(server, &jcon::JsonRpcWebSocketServer::clientConnected, service, [this](QObject* clientSocket) {
-        QMetaObject::invokeMethod(service, "newEndpoint", Q_ARG(jcon::JsonRpcEndpoint*, server->endpointForSocket(clientSocket)));
+        QMetaObject::invokeMethod(
+            service, "newEndpoint", Q_ARG(jcon::JsonRpcEndpoint*, server->endpointForSocket(clientSocket)));
     });
 }
 

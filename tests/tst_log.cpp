@@ -69,24 +69,29 @@ void TestLog::output_data()
     QTest::addColumn<QString>("scenario");
     QTest::addColumn<QString>("pattern");
 
-    QTest::newRow("texts, integers and booleans") << "line" << "^" + stamp + R"(\[main:\d+\]: plain 42 true text\n$)";
-    QTest::newRow("pointer in fmt's form") << "pointer" << "^" + stamp + R"(\[main:\d+\]: at 0xbeef\n$)";
+    QTest::newRow("texts, integers and booleans") << "line"
+                                                  << "^" + stamp + R"(\[main:\d+\]: plain 42 true text\n$)";
+    QTest::newRow("pointer in fmt's form") << "pointer"
+                                           << "^" + stamp + R"(\[main:\d+\]: at 0xbeef\n$)";
     QTest::newRow("format that does not fit its arguments")
         << "bad-format"
         << "^ERROR FORMATTING: \\{\\} and \\{\\}\\n\\nERROR FORMATTING: \\{:d\\}\\n\\n" + stamp
-               + R"(\[main:\d+\]: still logging\n$)";
+            + R"(\[main:\d+\]: still logging\n$)";
     QTest::newRow("QString as UTF-8 with width")
-        << "qstring" << "^" + stamp + QStringLiteral(R"(\[main:\d+\]: \[Citt\x{e0} \x{263a}\] \[      ab\]\n$)");
+        << "qstring"
+        << "^" + stamp + QStringLiteral(R"(\[main:\d+\]: \[Citt\x{e0} \x{263a}\] \[      ab\]\n$)");
     QTest::newRow("Qt message without context") << "qt-no-context"
-                                                 << "^" + stamp + R"(\[QtLogs:0\]: Warning: some Qt warning\n$)";
-    QTest::newRow("Qt message without file") << "qt-half-context" << "^" + stamp + R"(\[QtLogs:0\]: Critical: x\n$)";
+                                                << "^" + stamp + R"(\[QtLogs:0\]: Warning: some Qt warning\n$)";
+    QTest::newRow("Qt message without file") << "qt-half-context"
+                                             << "^" + stamp + R"(\[QtLogs:0\]: Critical: x\n$)";
     QTest::newRow("Qt messages with context")
         << "qt-context"
         << "^" + stamp + R"(\[someFunction:12\]: Debug: y\n)" + stamp + R"(\[someFunction:13\]: Info: z\n$)";
     QTest::newRow("unknown message type prints nothing") << "qt-unknown-type"
                                                          << "^" + stamp + R"(\[main:\d+\]: after\n$)";
     QTest::newRow("qWarning through the installed handler")
-        << "qt-installed" << "^" + stamp + R"(\[QtLogs:0\]: Warning: through qWarning\n$)";
+        << "qt-installed"
+        << "^" + stamp + R"(\[QtLogs:0\]: Warning: through qWarning\n$)";
 }
 
 void TestLog::output()

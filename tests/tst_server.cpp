@@ -190,9 +190,8 @@ void TestServer::disconnectedClientLeavesSubscriptionsButNotRigs()
     QVERIFY(staying.open(port));
 
     const QJsonArray rig {radio.portName()};
-    const QJsonValue connected = leaving.result(QStringLiteral("connectRig"),
-                                                QJsonArray {radio.portName(), int(RigSimulator::modelId), "38400"},
-                                                30000);
+    const QJsonValue connected = leaving.result(
+        QStringLiteral("connectRig"), QJsonArray {radio.portName(), int(RigSimulator::modelId), "38400"}, 30000);
     QCOMPARE(connected.toObject().value(QStringLiteral("Success")).toString(), QStringLiteral("Rig connected"));
     QCOMPARE(leaving.result(QStringLiteral("rigInfoSubscribe"), rig).toObject().value(QStringLiteral("Success")),
              QJsonValue(QStringLiteral("subscribed")));

@@ -8,8 +8,7 @@
 
 OrvessaRun::OrvessaRun(QObject* parent)
     : LineProcess(parent)
-{
-}
+{ }
 
 void OrvessaRun::storePort(const QVariant& port)
 {

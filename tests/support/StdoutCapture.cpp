@@ -25,7 +25,9 @@ QByteArray StdoutCapture::text()
         return taken;
     }
     std::fflush(stdout);
-    struct stat info {};
+    struct stat info
+    {
+    };
     fstat(file.handle(), &info);
     QByteArray bytes(int(info.st_size), '\0');
     // pread leaves the offset that standard output writes at untouched.

@@ -7,8 +7,13 @@ XServer::XServer()
 {
     // -displayfd lets the server pick a free display and tell us which one.
     server.start(QStringLiteral("Xvfb"),
-                 {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
-                  QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+                 {QStringLiteral("-displayfd"),
+                  QStringLiteral("1"),
+                  QStringLiteral("-screen"),
+                  QStringLiteral("0"),
+                  QStringLiteral("1024x768x24"),
+                  QStringLiteral("-nolisten"),
+                  QStringLiteral("tcp")});
     if (!server.waitForStarted(10000)) {
         return;
     }
