@@ -240,8 +240,8 @@ void TestRigStatus::twoClientsShareOneReadPerTick()
     QVERIFY(waitForPushes(*other, 8));
     const QList<QJsonObject> mine = pushes(*client);
     const QList<QJsonObject> theirs = pushes(*other);
-    QVERIFY2(QSet<int>(signalLevels(theirs).begin(), signalLevels(theirs).end()).size() >= 3,
-             "the signal did not move");
+    const QList<int> levels = signalLevels(theirs);
+    QVERIFY2(QSet<int>(levels.begin(), levels.end()).size() >= 3, "the signal did not move");
     const int offset = mine.indexOf(theirs.first());
     QVERIFY(offset >= 0);
     const int overlap = qMin(mine.size() - offset, theirs.size());

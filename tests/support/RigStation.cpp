@@ -3,6 +3,7 @@
 #include "Orvessa.h"
 
 #include <QJsonValue>
+#include <QTcpServer>
 
 RigStation::RigStation(QObject* parent)
     : QObject(parent)
@@ -13,8 +14,16 @@ bool RigStation::start()
     if (!radio.isOpen()) {
         return false;
     }
+    // Never the default port: programs of other test runs on this machine may be listening there.
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) {
+        return false;
+    }
+    const quint16 chosen = probe.serverPort();
+    probe.close();
+    orvessa.storePort(chosen);
     serverPort = orvessa.startListening();
-    return serverPort != 0;
+    return serverPort == chosen;
 }
 
 std::unique_ptr<RpcClient> RigStation::newClient()
