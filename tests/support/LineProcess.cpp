@@ -36,10 +36,10 @@ void LineProcess::readOutput()
     }
 }
 
-QString LineProcess::waitForLine(const QRegularExpression& pattern, int timeoutMs)
+QString LineProcess::waitForLine(const QRegularExpression& pattern, int timeoutMs, int from)
 {
     QDeadlineTimer deadline(timeoutMs);
-    int checked = 0;
+    int checked = qMax(from, 0);
     for (;;) {
         for (; checked < received.size(); ++checked) {
             if (pattern.match(received.at(checked)).hasMatch()) {

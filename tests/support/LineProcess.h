@@ -16,8 +16,9 @@ public:
 
     // Starts the program with its standard output line-buffered, so lines arrive while it runs.
     void start(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment);
-    // Waits for a line matching the pattern; returns it, or a null string on time-out or exit.
-    QString waitForLine(const QRegularExpression& pattern, int timeoutMs = 10000);
+    // Waits for a line matching the pattern, looking at lines from index from on; returns it, or a null string
+    // on time-out or exit.
+    QString waitForLine(const QRegularExpression& pattern, int timeoutMs = 10000, int from = 0);
     // Waits for the process to end; returns its exit code, or -1 on time-out or crash.
     int waitForExit(int timeoutMs = 10000);
     bool isRunning() const;
