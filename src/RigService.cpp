@@ -51,9 +51,10 @@ int addCatalogueEntry(const rig_caps* caps, rig_ptr_t data)
 {
     const QString brand = QString::fromUtf8(caps->mfg_name);
     if (!brand.contains(QStringLiteral("Hamlib"))) {
-        static_cast<QVariantList*>(data)->append(QVariantMap {{QStringLiteral("ID"), uint(caps->rig_model)},
-                                                              {QStringLiteral("Model"), QString::fromUtf8(caps->model_name)},
-                                                              {QStringLiteral("Brand"), brand}});
+        static_cast<QVariantList*>(data)->append(
+            QVariantMap {{QStringLiteral("ID"), uint(caps->rig_model)},
+                         {QStringLiteral("Model"), QString::fromUtf8(caps->model_name)},
+                         {QStringLiteral("Brand"), brand}});
     }
     return 1;
 }
@@ -66,14 +67,12 @@ QString hexOrEmpty(bool present, quint16 value)
 void logUSBInfo(const QSerialPortInfo& port)
 {
     const QString details = QObject::tr("Port: ") + port.portName() + "\n" + QObject::tr("Location: ")
-                            + port.systemLocation() + "\n" + QObject::tr("Description: ") + port.description() + "\n"
-                            + QObject::tr("Manufacturer: ") + port.manufacturer() + "\n"
-                            + QObject::tr("Serial number: ") + port.serialNumber() + "\n"
-                            + QObject::tr("Vendor Identifier: ")
-                            + hexOrEmpty(port.hasVendorIdentifier(), port.vendorIdentifier()) + "\n"
-                            + QObject::tr("Product Identifier: ")
-                            + hexOrEmpty(port.hasProductIdentifier(), port.productIdentifier()) + "\n"
-                            + QObject::tr("Busy: ") + (port.isBusy() ? QObject::tr("Yes") : QObject::tr("No")) + "\n";
+        + port.systemLocation() + "\n" + QObject::tr("Description: ") + port.description() + "\n"
+        + QObject::tr("Manufacturer: ") + port.manufacturer() + "\n" + QObject::tr("Serial number: ")
+        + port.serialNumber() + "\n" + QObject::tr("Vendor Identifier: ")
+        + hexOrEmpty(port.hasVendorIdentifier(), port.vendorIdentifier()) + "\n" + QObject::tr("Product Identifier: ")
+        + hexOrEmpty(port.hasProductIdentifier(), port.productIdentifier()) + "\n" + QObject::tr("Busy: ")
+        + (port.isBusy() ? QObject::tr("Yes") : QObject::tr("No")) + "\n";
     LOG("{}\n", details);
 }
 
@@ -442,9 +441,7 @@ MyFuture RigService::udpQsoStart(quint16 port, QString& add, QString& group)
 MyFuture RigService::udpQsoStartFilters(quint16 port, QString& add, QString& group, QStringList filters)
 {
     return MyFuture(
-        [this, port, add, group, filters] {
-            return QVariant(udpQsoStart_1(port, add, group, QVariant(filters)));
-        },
+        [this, port, add, group, filters] { return QVariant(udpQsoStart_1(port, add, group, QVariant(filters))); },
         &taskPool);
 }
 
@@ -510,8 +507,7 @@ QVariantMap RigService::udpQsoUnsubscribe()
 QVariantMap RigService::udpQsoStatus()
 {
     usInfo info;
-    if (!QMetaObject::invokeMethod(
-            udpReceiver, "status", Qt::BlockingQueuedConnection, Q_RETURN_ARG(usInfo, info))) {
+    if (!QMetaObject::invokeMethod(udpReceiver, "status", Qt::BlockingQueuedConnection, Q_RETURN_ARG(usInfo, info))) {
         info.receiving = false;
     }
     if (!info.receiving) {
