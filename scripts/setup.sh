@@ -5,11 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(
-    g++ cmake ninja-build pkg-config
+    g++ cmake ninja-build pkg-config clang-format
     qtbase5-dev libqt5websockets5-dev libqt5serialport5-dev
     libhamlib-dev libhamlib++-dev libfmt-dev
-    # tests: a private X server, synthetic input, pseudo-terminals, fonts for real windows
-    xvfb xauth xdotool socat fonts-dejavu-core
+    # tests: a private X server, synthetic input, fonts for real windows
+    xvfb xdotool fonts-dejavu-core
     # tests: a system tray on the private X server, a real desktop-entry reader
     trayer libglib2.0-bin
     # tests: loopback multicast inside a private network namespace
