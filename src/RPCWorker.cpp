@@ -6,6 +6,7 @@
 #include "jcon/JsonRpcDebugLogger.h"
 #include "jcon/JsonRpcWebSocketServer.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 
 RPCWorker::RPCWorker(const QStringList& allowedOrigins, QObject* parent)
@@ -68,4 +69,7 @@ void RPCWorker::finish()
 {
     LOG("closing thread\n");
     server->close();
+    // The thread ends here and start-up destroys the worker from the main thread: hand it over, so
+    // the service's timer and the sockets are released by the thread that owns them.
+    moveToThread(QCoreApplication::instance()->thread());
 }
