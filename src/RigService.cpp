@@ -136,6 +136,12 @@ void RigService::buildRigCatalogue()
     });
 }
 
+KrRig* RigService::connectedRig(const QString& port) const
+{
+    const auto found = rigs.constFind(port);
+    return found == rigs.cend() ? nullptr : found.value().get();
+}
+
 bool RigService::inCatalogue(uint modelId) const
 {
     return std::any_of(rigCatalogue.cbegin(), rigCatalogue.cend(), [modelId](const QVariant& entry) {
@@ -225,17 +231,17 @@ QVariantMap RigService::disconnectRig(QString& serialName)
     if (serialName.isNull()) {
         return errorEnvelope(QStringLiteral("Invalid params"));
     }
-    const auto found = rigs.find(serialName);
-    if (found == rigs.end()) {
+    KrRig* rig = connectedRig(serialName);
+    if (!rig) {
         return errorEnvelope(QStringLiteral("Rig not connected"));
     }
     try {
-        found.value()->close();
+        rig->close();
     } catch (const RigException& failure) {
         // The rig leaves the table all the same: nothing could use it again.
         LOG("{}\n", failure.message);
     }
-    rigs.erase(found);
+    rigs.remove(serialName);
 
     const QSet<jcon::JsonRpcEndpoint*> subscribers = rigInfoSubscribers.take(serialName);
     jcon::JsonRpcEndpoint* caller = jcon::JsonRpcServer::currentEndpoint();
@@ -253,18 +259,17 @@ QVariantMap RigService::rigInfo(QString& serialName)
     if (serialName.isNull()) {
         return errorEnvelope(QStringLiteral("Invalid params"));
     }
-    const auto found = rigs.constFind(serialName);
-    if (found == rigs.cend()) {
+    KrRig* rig = connectedRig(serialName);
+    if (!rig) {
         return errorEnvelope(QStringLiteral("Rig not connected"));
     }
-    KrRig& rig = *found.value();
     try {
-        const double freq = rig.getFreq(RIG_VFO_CURR);
+        const double freq = rig->getFreq(RIG_VFO_CURR);
         pbwidth_t width = 0;
-        const rmode_t mode = rig.getMode(width, RIG_VFO_CURR);
-        const int ptt = rig.getPTT(RIG_VFO_CURR);
-        const QVariant signal = ptt != 0 ? QVariant(rig.getLevelF(RIG_LEVEL_ALC, RIG_VFO_CURR))
-                                         : QVariant(rig.getLevelI(RIG_LEVEL_RAWSTR, RIG_VFO_CURR));
+        const rmode_t mode = rig->getMode(width, RIG_VFO_CURR);
+        const int ptt = rig->getPTT(RIG_VFO_CURR);
+        const QVariant signal = ptt != 0 ? QVariant(rig->getLevelF(RIG_LEVEL_ALC, RIG_VFO_CURR))
+                                         : QVariant(rig->getLevelI(RIG_LEVEL_RAWSTR, RIG_VFO_CURR));
         return {{QStringLiteral("freq"), freq},
                 {QStringLiteral("mode"), QString::fromUtf8(rig_strrmode(mode))},
                 {QStringLiteral("ptt"), ptt},
@@ -329,13 +334,13 @@ QVariantMap RigService::setFreq(QString& serialName, double frequency)
     if (serialName.isNull()) {
         return errorEnvelope(QStringLiteral("Invalid params"));
     }
-    const auto found = rigs.constFind(serialName);
-    if (found == rigs.cend()) {
+    KrRig* rig = connectedRig(serialName);
+    if (!rig) {
         return errorEnvelope(QStringLiteral("Rig not connected"));
     }
     try {
-        found.value()->setFreq(frequency, RIG_VFO_CURR);
-        const double readBack = found.value()->getFreq(RIG_VFO_CURR);
+        rig->setFreq(frequency, RIG_VFO_CURR);
+        const double readBack = rig->getFreq(RIG_VFO_CURR);
         return successEnvelope(QStringLiteral("Frequency set"), {{QStringLiteral("freq"), readBack}});
     } catch (const RigException& failure) {
         return errorEnvelope(QString::fromUtf8(failure.message));
@@ -347,8 +352,8 @@ QVariantMap RigService::setMode(QString& serialName, QString& mode, int passband
     if (serialName.isNull() || mode.isNull()) {
         return errorEnvelope(QStringLiteral("Invalid params"));
     }
-    const auto found = rigs.constFind(serialName);
-    if (found == rigs.cend()) {
+    KrRig* rig = connectedRig(serialName);
+    if (!rig) {
         return errorEnvelope(QStringLiteral("Rig not connected"));
     }
     const rmode_t bits = rig_parse_mode(mode.toUtf8().constData());
@@ -356,9 +361,9 @@ QVariantMap RigService::setMode(QString& serialName, QString& mode, int passband
         return errorEnvelope(QStringLiteral("Invalid mode"));
     }
     try {
-        found.value()->setMode(bits, passband >= 0 ? passband : RIG_PASSBAND_NORMAL, RIG_VFO_CURR);
+        rig->setMode(bits, passband >= 0 ? passband : RIG_PASSBAND_NORMAL, RIG_VFO_CURR);
         pbwidth_t width = 0;
-        const rmode_t readBack = found.value()->getMode(width, RIG_VFO_CURR);
+        const rmode_t readBack = rig->getMode(width, RIG_VFO_CURR);
         return successEnvelope(QStringLiteral("Mode set"),
                                {{QStringLiteral("mode"), QString::fromUtf8(rig_strrmode(readBack))},
                                 {QStringLiteral("passband"), int(width)}});
@@ -375,13 +380,13 @@ QVariantMap RigService::setPTT(QString& serialName, int ptt)
     if (ptt < 0 || ptt > 3) {
         return errorEnvelope(QStringLiteral("Invalid PTT value (0=OFF, 1=ON, 2=MIC, 3=ACC)"));
     }
-    const auto found = rigs.constFind(serialName);
-    if (found == rigs.cend()) {
+    KrRig* rig = connectedRig(serialName);
+    if (!rig) {
         return errorEnvelope(QStringLiteral("Rig not connected"));
     }
     try {
-        found.value()->setPTT(static_cast<ptt_t>(ptt), RIG_VFO_CURR);
-        const int readBack = found.value()->getPTT(RIG_VFO_CURR);
+        rig->setPTT(static_cast<ptt_t>(ptt), RIG_VFO_CURR);
+        const int readBack = rig->getPTT(RIG_VFO_CURR);
         return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), readBack}});
     } catch (const RigException& failure) {
         return errorEnvelope(QString::fromUtf8(failure.message));
@@ -393,12 +398,12 @@ QVariantMap RigService::setVFO(QString& serialName, QString& vfo)
     if (serialName.isNull() || vfo.isNull()) {
         return errorEnvelope(QStringLiteral("Invalid params"));
     }
-    const auto found = rigs.constFind(serialName);
-    if (found == rigs.cend()) {
+    KrRig* rig = connectedRig(serialName);
+    if (!rig) {
         return errorEnvelope(QStringLiteral("Rig not connected"));
     }
     try {
-        found.value()->setVFO(vfoFromText(vfo));
+        rig->setVFO(vfoFromText(vfo));
         return successEnvelope(QStringLiteral("VFO set"), {{QStringLiteral("vfo"), vfo}});
     } catch (const RigException& failure) {
         return errorEnvelope(QString::fromUtf8(failure.message));

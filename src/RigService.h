@@ -66,6 +66,8 @@ private slots:
 private:
     void buildRigCatalogue();
     bool inCatalogue(uint modelId) const;
+    // The rig connected under exactly this port text, or null.
+    KrRig* connectedRig(const QString& port) const;
     QVariantMap udpQsoStart_1(quint16 port, const QString& add, const QString& group, const QVariant& patterns);
 
     QVariantList rigCatalogue;
