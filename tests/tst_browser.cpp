@@ -6,6 +6,7 @@
 #include "Orvessa.h"
 #include "OrvessaRun.h"
 #include "RigSimulator.h"
+#include "TestEnvironment.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -21,18 +22,6 @@ const QString listedOrigin = allowedOrigins().value(1);
 const QString listedHost = QUrl(listedOrigin).host();
 const QString unlistedHost = QStringLiteral("elsewhere.example");
 const QRegularExpression clientConnected(QStringLiteral("JSON RPC server: client connected: "));
-
-quint16 freeTcpPort()
-{
-    QTcpServer probe;
-    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
-}
-
-quint16 freeUdpPort()
-{
-    QUdpSocket probe;
-    return probe.bind(QHostAddress(QHostAddress::LocalHost), 0) ? probe.localPort() : 0;
-}
 
 QString jsText(const QString& text)
 {
@@ -82,7 +71,7 @@ void TestBrowser::initTestCase()
 
     // Another program on this machine may hold the default port; a free one keeps the run its own.
     orvessa = std::make_unique<OrvessaRun>();
-    const quint16 wanted = freeTcpPort();
+    const quint16 wanted = TestEnvironment::freeTcpPort();
     QVERIFY(wanted >= 1024);
     orvessa->storePort(wanted);
     serverPort = orvessa->startListening();
@@ -102,7 +91,7 @@ void TestBrowser::pageDrivesStation()
     const QString tab = browser.openPage(QUrl(QStringLiteral("https://") + listedHost + QLatin1Char('/')));
     QVERIFY2(!tab.isEmpty(), qPrintable(browser.problem()));
 
-    const quint16 udpPort = freeUdpPort();
+    const quint16 udpPort = TestEnvironment::freeUdpPort();
     QVERIFY(udpPort != 0);
     const int pushMs = 2000;
     const QJsonValue value = browser.evaluate(tab,

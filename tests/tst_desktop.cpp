@@ -21,13 +21,6 @@ namespace {
 
 const QRegularExpression threadIdLine(QStringLiteral(R"(\]\[main:\d+\]: MAIN Thread id: )"));
 
-int freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 } // namespace
 
 class TestDesktop : public QObject
@@ -111,7 +104,7 @@ void TestDesktop::initTestCase()
     QVERIFY(tray.waitForStarted(10000));
     QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows(QStringLiteral("^panel$")).isEmpty(), 10000);
 
-    port = freePort();
+    port = TestEnvironment::freeTcpPort();
     {
         QSettings settings(config.filePath(QStringLiteral("Marovell/Orvessa.conf")), QSettings::IniFormat);
         settings.setValue(QStringLiteral("serverPort1"), port);
@@ -251,7 +244,7 @@ void TestDesktop::ctrlOOpensSettingsWindow()
 
 void TestDesktop::savedPortTakesEffect()
 {
-    const int newPort = freePort();
+    const int newPort = TestEnvironment::freeTcpPort();
     QVERIFY(newPort != port);
     QVERIFY(!display->xdotool({QStringLiteral("key"), QStringLiteral("ctrl+a")}).isNull());
     QVERIFY(!display->xdotool({QStringLiteral("type"), QString::number(newPort)}).isNull());

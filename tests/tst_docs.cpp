@@ -2,6 +2,7 @@
 #include "LineProcess.h"
 #include "Orvessa.h"
 #include "OrvessaRun.h"
+#include "TestEnvironment.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -33,10 +34,8 @@ void tst_Docs::initTestCase()
     pty = radio.waitForLine(QRegularExpression(QStringLiteral("^/dev/")));
     QVERIFY2(!pty.isEmpty(), radio.standardError().constData());
 
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 wanted = probe.serverPort();
-    probe.close();
+    const quint16 wanted = TestEnvironment::freeTcpPort();
+    QVERIFY(wanted != 0);
     orvessa.storePort(wanted);
     port = orvessa.startListening();
     QCOMPARE(port, wanted);

@@ -46,13 +46,6 @@ Run runTool(const QString& program, const QStringList& arguments, int timeoutMs 
     return run;
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
 // The package names of a Depends field, without versions or alternatives' operators.
 QSet<QString> dependedPackages(const QString& depends)
 {
@@ -258,7 +251,7 @@ void tst_Package::installedProgramServesTheInstalledSimulator()
 
     OrvessaRun orvessa;
     orvessa.setProgram(installed(QStringLiteral("bin/orvessa")));
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeTcpPort();
     orvessa.storePort(port);
     QCOMPARE(orvessa.startListening(), port);
     QVERIFY(!orvessa.lines().isEmpty());

@@ -2,6 +2,7 @@
 #include "Orvessa.h"
 #include "OrvessaRun.h"
 #include "RpcClient.h"
+#include "TestEnvironment.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -21,13 +22,6 @@ const QString allowedOrigin = allowedOrigins().value(1);
 const QHostAddress loopback(QHostAddress::LocalHost);
 const QHostAddress anyIPv4(QHostAddress::AnyIPv4);
 const auto sharedBind = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
-
-quint16 freePort()
-{
-    QUdpSocket probe;
-    probe.bind(loopback, 0, QAbstractSocket::DontShareAddress);
-    return probe.localPort();
-}
 
 // Nobody holds the port once a socket that refuses sharing can take it.
 bool portIsFree(quint16 port)
@@ -195,7 +189,7 @@ void TestQsoRelay::startAndStatus()
     QFETCH(QJsonValue, params);
     QFETCH(QString, address);
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QJsonValue withPort;
     if (params.isArray()) {
         QJsonArray list = params.toArray();
@@ -239,11 +233,11 @@ void TestQsoRelay::refusedStart()
     QFETCH(QJsonObject, answer);
     QFETCH(bool, earlierKeepsRunning);
 
-    const quint16 earlier = freePort();
+    const quint16 earlier = TestEnvironment::freeUdpPort();
     QVERIFY(startRelay(earlier));
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QUdpSocket holder;
     if (portHeldWithoutSharing) {
         QVERIFY(holder.bind(anyIPv4, port, QAbstractSocket::DontShareAddress));
@@ -271,8 +265,8 @@ void TestQsoRelay::refusedStart()
 
 void TestQsoRelay::secondStartReplacesFirst()
 {
-    const quint16 first = freePort();
-    const quint16 second = freePort();
+    const quint16 first = TestEnvironment::freeUdpPort();
+    const quint16 second = TestEnvironment::freeUdpPort();
     QVERIFY(startRelay(first));
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
     QVERIFY(startRelay(second));
@@ -299,7 +293,7 @@ void TestQsoRelay::stopAlwaysAnswers()
     QFETCH(bool, running);
     QFETCH(bool, subscribed);
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     if (running) {
         QVERIFY(startRelay(port));
     }
@@ -328,7 +322,7 @@ void TestQsoRelay::portIsShared()
 {
     QFETCH(bool, otherBindsFirst);
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QUdpSocket other;
     if (otherBindsFirst) {
         QVERIFY(other.bind(anyIPv4, port, sharedBind));
@@ -411,7 +405,7 @@ void TestQsoRelay::relay()
     QFETCH(QByteArray, sentinel);
     QFETCH(int, unfilteredLines);
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QVERIFY(startRelay(port, filters));
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
     // One sender keeps the two datagrams in order on loopback.
@@ -427,7 +421,7 @@ void TestQsoRelay::relay()
 
 void TestQsoRelay::defaultsReturnAfterStartWithoutFilters()
 {
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QVERIFY(startRelay(port, QStringList {QStringLiteral("QSO")}));
     QVERIFY(startRelay(port));
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
@@ -440,7 +434,7 @@ void TestQsoRelay::defaultsReturnAfterStartWithoutFilters()
 
 void TestQsoRelay::nothingSentWithoutSubscribers()
 {
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QVERIFY(startRelay(port));
     QSignalSpy messages(&client->socket, &QWebSocket::textMessageReceived);
     QCOMPARE(sender.writeDatagram("ADDQSO: nobody listens", loopback, port), qint64(22));
@@ -456,7 +450,7 @@ void TestQsoRelay::nothingSentWithoutSubscribers()
 
 void TestQsoRelay::subscribeTwicePushesOnce()
 {
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), failure("already subscribed"));
     QVERIFY(startRelay(port));
@@ -477,7 +471,7 @@ void TestQsoRelay::stopNoticeGoesToTheOthers()
     RpcClient bystander(allowedOrigin);
     QVERIFY(other.open(serverPort));
     QVERIFY(bystander.open(serverPort));
-    QVERIFY(startRelay(freePort()));
+    QVERIFY(startRelay(TestEnvironment::freeUdpPort()));
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
     QCOMPARE(other.result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
 
@@ -500,7 +494,7 @@ void TestQsoRelay::closedClientIsDropped()
 {
     auto leaving = std::make_unique<RpcClient>(allowedOrigin);
     QVERIFY(leaving->open(serverPort));
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QVERIFY(startRelay(port));
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
     QCOMPARE(leaving->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
@@ -525,7 +519,7 @@ void TestQsoRelay::startsRunInOrder()
     QList<quint16> ports;
     QList<int> ids;
     for (int i = 0; i < 4; ++i) {
-        ports << freePort();
+        ports << TestEnvironment::freeUdpPort();
         ids << client->request(QStringLiteral("udpQsoStart"), startParams(ports.last()));
     }
     for (const int id : qAsConst(ids)) {
@@ -560,7 +554,7 @@ void TestQsoRelay::startsRunInOrder()
 
 void TestQsoRelay::startWithoutIdBindsNothing()
 {
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QSignalSpy messages(&client->socket, &QWebSocket::textMessageReceived);
     client->send(QStringLiteral(R"({"jsonrpc": "2.0", "method": "udpQsoStart", "params": [%1, "", ""]})").arg(port));
     QVERIFY(!messages.wait(1000));
@@ -576,7 +570,7 @@ void TestQsoRelay::steadyStreamArrivesWhole()
     // moment is made up for rather than lost.
     constexpr int total = 10000;
     constexpr int perSecond = 2000;
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QVERIFY(startRelay(port));
     QCOMPARE(client->result(QStringLiteral("udpQsoSubscribe")).toObject(), success("Subscribed to UDP QSO"));
 

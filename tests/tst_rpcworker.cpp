@@ -3,6 +3,7 @@
 #include "RPCWorker.h"
 #include "RpcClient.h"
 #include "StdoutCapture.h"
+#include "TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -12,16 +13,7 @@
 #include <QTest>
 #include <QThread>
 
-namespace {
-
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    return probe.serverPort();
-}
-
-} // namespace
+namespace { } // namespace
 
 // The worker in its own thread, as start-up runs it, restarted by hand as a settings save does.
 class TestRPCWorker : public QObject
@@ -79,7 +71,7 @@ void TestRPCWorker::restartWorker()
 
 void TestRPCWorker::samePortKeepsClients()
 {
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeTcpPort();
     QSettings().setValue(AppSettings::serverPortKey, port);
     thread->start();
     RpcClient client(origin);
@@ -96,13 +88,13 @@ void TestRPCWorker::samePortKeepsClients()
 
 void TestRPCWorker::newPortClosesClientsAndMoves()
 {
-    const quint16 first = freePort();
+    const quint16 first = TestEnvironment::freeTcpPort();
     QSettings().setValue(AppSettings::serverPortKey, first);
     thread->start();
     RpcClient client(origin);
     QVERIFY(QTest::qWaitFor([&] { return client.open(first, 1000); }, 5000));
 
-    const quint16 second = freePort();
+    const quint16 second = TestEnvironment::freeTcpPort();
     QSettings().setValue(AppSettings::serverPortKey, second);
     StdoutCapture capture;
     restartWorker();
@@ -145,7 +137,7 @@ void TestRPCWorker::portOutOfRangeListensOnDefault()
 
 void TestRPCWorker::threadEndClosesClientsNormally()
 {
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeTcpPort();
     QSettings().setValue(AppSettings::serverPortKey, port);
     thread->start();
     RpcClient client(origin);

@@ -1,4 +1,5 @@
 #include "StdoutCapture.h"
+#include "TestEnvironment.h"
 #include "UdpMulticast.h"
 
 #include <QFile>
@@ -95,13 +96,6 @@ public:
     // Cleared by any cross-thread call that did not reach the receiver.
     bool invoked = true;
 };
-
-quint16 freePort()
-{
-    QUdpSocket probe;
-    probe.bind(loopback, 0, QAbstractSocket::DontShareAddress);
-    return probe.localPort();
-}
 
 // A port is free again once a socket that refuses sharing can take it.
 bool portIsFree(quint16 port)
@@ -217,7 +211,7 @@ void TestUdpMulticast::startAndStatus()
     QFETCH(QString, address);
     QFETCH(QString, group);
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QVERIFY(udp->start(port, QHostAddress(address), group.isNull() ? QHostAddress() : QHostAddress(group)));
     QVERIFY(udp->isReceiving());
     const usInfo info = udp->status();
@@ -256,10 +250,10 @@ void TestUdpMulticast::failedStartLeavesItIdle()
         && nonLocalBind.readAll().trimmed() != "0") {
         QSKIP("this machine lets sockets bind addresses it does not have");
     }
-    const quint16 earlier = freePort();
+    const quint16 earlier = TestEnvironment::freeUdpPort();
     QVERIFY(udp->start(earlier));
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QUdpSocket holder;
     if (portHeldWithoutSharing) {
         QVERIFY(holder.bind(anyIPv4, port, QAbstractSocket::DontShareAddress));
@@ -277,8 +271,8 @@ void TestUdpMulticast::failedStartLeavesItIdle()
 
 void TestUdpMulticast::secondStartReplacesFirstAndStopReleases()
 {
-    const quint16 first = freePort();
-    const quint16 second = freePort();
+    const quint16 first = TestEnvironment::freeUdpPort();
+    const quint16 second = TestEnvironment::freeUdpPort();
     QVERIFY(udp->start(first));
     {
         StdoutCapture log;
@@ -312,7 +306,7 @@ void TestUdpMulticast::portIsShared()
 {
     QFETCH(bool, otherBindsFirst);
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QUdpSocket other;
     const auto shared = QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint;
     if (otherBindsFirst) {
@@ -390,7 +384,7 @@ void TestUdpMulticast::recognition()
     QFETCH(QByteArray, sentinel);
     QFETCH(int, unfilteredLines);
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     StdoutCapture log;
     QVERIFY(udp->start(port, anyIPv4, QHostAddress(), filters));
     // One sender keeps the two datagrams in order on loopback.
@@ -437,7 +431,7 @@ void TestUdpMulticast::patternChoiceIsLogged()
     QFETCH(QByteArray, list);
 
     StdoutCapture log;
-    QVERIFY(udp->start(freePort(), anyIPv4, QHostAddress(), filters));
+    QVERIFY(udp->start(TestEnvironment::freeUdpPort(), anyIPv4, QHostAddress(), filters));
     const QString text = QString::fromUtf8(log.text());
     const QString expected
         = QStringLiteral(R"(\[startReceiving:\d+\]: \n%1\n\[[^\]]+\]\[startReceiving:\d+\]: Pattern List: %2\n)")
@@ -448,7 +442,7 @@ void TestUdpMulticast::patternChoiceIsLogged()
 
 void TestUdpMulticast::defaultsReturnAfterStartWithoutFilters()
 {
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QVERIFY(udp->start(port, anyIPv4, QHostAddress(), QStringList {QStringLiteral("QSO")}));
     QVERIFY(udp->start(port));
 
@@ -469,7 +463,7 @@ void TestUdpMulticast::largestDatagramRelayedWhole()
     datagram.replace(datagram.size() - 5, 5, "<?xml");
     QVERIFY(UdpMulticast::firstMatchingPattern(defaultPatterns, datagram.left(datagram.size() - 1)) < 0);
 
-    const quint16 port = freePort();
+    const quint16 port = TestEnvironment::freeUdpPort();
     QVERIFY(udp->start(port));
     QVERIFY(send(datagram, port));
     QTRY_COMPARE(udp->sink.qsos.size(), 1);
@@ -481,7 +475,7 @@ void TestUdpMulticast::multicastGroupInPrivateNetwork()
     const QHostAddress group(QStringLiteral("239.255.73.51"));
     if (qEnvironmentVariableIsSet(namespaceMarker)) {
         // Inside a network namespace of our own that has nothing but loopback.
-        const quint16 port = freePort();
+        const quint16 port = TestEnvironment::freeUdpPort();
         QVERIFY(udp->start(port, anyIPv4, group));
         QCOMPARE(udp->status().group, group);
         QUdpSocket sender;

@@ -1,6 +1,7 @@
 #include "RigStation.h"
 
 #include "Orvessa.h"
+#include "TestEnvironment.h"
 
 #include <QJsonValue>
 #include <QTcpServer>
@@ -15,12 +16,10 @@ bool RigStation::start()
         return false;
     }
     // Never the default port: programs of other test runs on this machine may be listening there.
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0)) {
+    const quint16 chosen = TestEnvironment::freeTcpPort();
+    if (chosen == 0) {
         return false;
     }
-    const quint16 chosen = probe.serverPort();
-    probe.close();
     orvessa.storePort(chosen);
     serverPort = orvessa.startListening();
     return serverPort == chosen;

@@ -13,4 +13,8 @@ QProcessEnvironment forOrvessa(const QString& configHome, const QString& platfor
 // The first line of every run of the program.
 QRegularExpression startLine();
 
+// A port on 127.0.0.1 that nothing listens on right now (TCP) or nothing is bound to (UDP); 0 on failure.
+quint16 freeTcpPort();
+quint16 freeUdpPort();
+
 } // namespace TestEnvironment
