@@ -226,13 +226,21 @@ bool JsonRpcServer::dispatch(const QString& fullName, const QVariant& params, QV
     return false;
 }
 
+bool JsonRpcServer::argumentCountFits(const QMetaMethod& method, int count)
+{
+    if (count == method.parameterCount()) {
+        return true;
+    }
+    logError(QStringLiteral("wrong number of arguments to method %1 -- expected %2 arguments, but got %3")
+                 .arg(QString::fromLatin1(method.methodSignature()))
+                 .arg(method.parameterCount())
+                 .arg(count));
+    return false;
+}
+
 bool JsonRpcServer::matchArguments(const QMetaMethod& method, const QVariantList& arguments, QVariantList& converted)
 {
-    if (arguments.size() != method.parameterCount()) {
-        logError(QStringLiteral("wrong number of arguments to method %1 -- expected %2 arguments, but got %3")
-                     .arg(QString::fromLatin1(method.methodSignature()))
-                     .arg(method.parameterCount())
-                     .arg(arguments.size()));
+    if (!argumentCountFits(method, arguments.size())) {
         return false;
     }
     for (int i = 0; i < arguments.size(); ++i) {
@@ -247,11 +255,7 @@ bool JsonRpcServer::matchNamedArguments(const QMetaMethod& method,
                                         const QVariantMap& arguments,
                                         QVariantList& converted)
 {
-    if (arguments.size() != method.parameterCount()) {
-        logError(QStringLiteral("wrong number of arguments to method %1 -- expected %2 arguments, but got %3")
-                     .arg(QString::fromLatin1(method.methodSignature()))
-                     .arg(method.parameterCount())
-                     .arg(arguments.size()));
+    if (!argumentCountFits(method, arguments.size())) {
         return false;
     }
     const QList<QByteArray> names = method.parameterNames();

@@ -75,6 +75,7 @@ private:
     void connectNotifications();
     // True when a method was called (also when it threw: returnValue then carries the failure).
     bool dispatch(const QString& methodName, const QVariant& params, QVariant& returnValue);
+    bool argumentCountFits(const QMetaMethod& method, int count);
     bool matchArguments(const QMetaMethod& method, const QVariantList& arguments, QVariantList& converted);
     bool matchNamedArguments(const QMetaMethod& method, const QVariantMap& arguments, QVariantList& converted);
     bool convertArgument(const QMetaMethod& method, int index, const QVariant& argument, QVariantList& converted);
