@@ -342,6 +342,8 @@ void TestQsoRelay::portIsShared()
     QCOMPARE(other.receiveDatagram().data(), record);
 }
 
+// What crosses the wire: whole records in exact Base64, filters given as JSON. How each datagram is
+// judged is pinned without a server by the receiver's own recognition table.
 void TestQsoRelay::relay_data()
 {
     QTest::addColumn<QVariant>("filters");
@@ -355,8 +357,6 @@ void TestQsoRelay::relay_data()
     const QByteArray addQso("ADDQSO: sentinel");
     const QByteArray adif("<CALL:5>IK2XY <BAND:3>20M <MODE:3>SSB <FREQ:6>14.205 <RST_SENT:2>59 <RST_RCVD:2>57 "
                           "<QSO_DATE:8>20250412 <TIME_ON:6>183200 <STATION_CALLSIGN:5>IK2AB <EOR>\n");
-    const QByteArray lowerCall("<call:6>EA8XYZ <gridsquare:4>IL18 <mode:3>FT8 <rst_sent:3>-12 <rst_rcvd:3>-08 "
-                               "<qso_date:8>20250412 <time_on:6>183015 <band:3>20m <freq:9>14.075512 <eor>\n");
     const QByteArray contact(
         "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<contactinfo>\n  <app>N1MM</app>\n"
         "  <contestname>CQ-WW-SSB</contestname>\n  <timestamp>2025-04-12 18:32:00</timestamp>\n"
@@ -379,22 +379,14 @@ void TestQsoRelay::relay_data()
     QTest::newRow("contest logger XML contact") << defaults << contact << true << addQso << 0;
     QTest::newRow("ADDQSO line") << defaults << QByteArray("ADDQSO:IK2XY,20250412,1832,14205.0,SSB,59,57\r\n") << true
                                  << addQso << 0;
-    QTest::newRow("lower-case call tag alone is rejected") << defaults << lowerCall << false << addQso << 0;
-    QTest::newRow("two markers, one push")
-        << defaults << QByteArray("<?xml version=\"1.0\"?><cmd>ADDQSO:W1AW</cmd>") << true << addQso << 0;
     QTest::newRow("one byte") << QVariant(everything) << QByteArray("Q") << true << QByteArray("x") << 2;
     QTest::newRow("65507 bytes relayed whole") << defaults << largest << true << addQso << 0;
     QTest::newRow("filter QSO accepts its marker")
         << qso << QByteArray("QSO IK2XY 14205.0 SSB 59 57") << true << QByteArray("QSO sentinel") << 0;
-    QTest::newRow("filter QSO rejects an ADIF record the defaults take")
-        << qso << QByteArray("<CALL:5>IK2XY <BAND:3>20M <MODE:3>SSB <EOR>\n") << false << QByteArray("QSO sentinel")
-        << 0;
     QTest::newRow("no filters take non-text bytes") << everything << binary << true << QByteArray("x") << 2;
     QTest::newRow("one empty filter takes everything quietly") << oneEmpty << binary << true << QByteArray("x") << 0;
     QTest::newRow("non-ASCII filter matches its UTF-8 bytes")
         << city << QByteArray("QTH: Citt\xc3\xa0 di Castello") << true << QByteArray("Citt\xc3\xa0") << 0;
-    QTest::newRow("non-ASCII filter ignores Latin-1 bytes")
-        << city << QByteArray("QTH: Citt\xe0 di Castello") << false << QByteArray("Citt\xc3\xa0") << 0;
 }
 
 void TestQsoRelay::relay()
