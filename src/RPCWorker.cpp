@@ -48,21 +48,30 @@ void RPCWorker::registerService()
     });
 }
 
+int RPCWorker::portToListen(int listening, const QVariant& stored)
+{
+    // A stored 0 or non-number reads as 0, which is also what a closed server reports: that is no
+    // reason to stay closed.
+    const int configured = stored.toInt();
+    if (listening != 0 && listening == configured) {
+        return 0;
+    }
+    const bool valid = configured >= AppSettings::lowestServerPort && configured <= AppSettings::highestServerPort;
+    return valid ? configured : AppSettings::defaultServerPort;
+}
+
 void RPCWorker::restart()
 {
     LOG("Change port\n");
-    const int configured = settings->value(AppSettings::serverPortKey, AppSettings::defaultServerPort).toInt();
-    // A stored 0 or non-number reads as 0, which is also what a closed server reports: that is no
-    // reason to stay closed.
-    const int current = server->port();
-    if (current != 0 && current == configured) {
+    const int port
+        = portToListen(server->port(), settings->value(AppSettings::serverPortKey, AppSettings::defaultServerPort));
+    if (port == 0) {
         LOG("Same port\n");
         return;
     }
     LOG("New port\n");
     server->close();
-    const bool valid = configured >= AppSettings::lowestServerPort && configured <= AppSettings::highestServerPort;
-    server->listen(QHostAddress::LocalHost, valid ? configured : AppSettings::defaultServerPort);
+    server->listen(QHostAddress::LocalHost, port);
 }
 
 void RPCWorker::finish()

@@ -27,6 +27,10 @@ public:
     explicit RPCWorker(QObject* parent = nullptr);
     ~RPCWorker() override;
 
+    // The port restart() listens on, given the one the server listens on now (0 when closed) and the stored
+    // setting; 0 when the server may stay as it is. A stored value outside the valid range means the default.
+    static int portToListen(int listening, const QVariant& stored);
+
 private:
     void registerService();
 

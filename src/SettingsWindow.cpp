@@ -14,6 +14,17 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 
+namespace {
+
+// Whole numbers 1024..65535 without leading zeros; prefixes of them pass while typing.
+QRegularExpression portPattern()
+{
+    return QRegularExpression(QStringLiteral(R"(^(102[4-9]|10[3-9]\d|1[1-9]\d{2}|[2-9]\d{3}|[1-5]\d{4}|6[0-4]\d{3})"
+                                             R"(|65[0-4]\d{2}|655[0-2]\d|6553[0-5])$)"));
+}
+
+} // namespace
+
 SettingsWindow::SettingsWindow(QWidget* parent)
     : QMainWindow(parent)
     , form(new Form)
@@ -22,11 +33,7 @@ SettingsWindow::SettingsWindow(QWidget* parent)
     setWindowFlags(Qt::Window | Qt::WindowCloseButtonHint);
     setWindowIcon(QIcon(QStringLiteral(":/appicon")));
 
-    // Whole numbers 1024..65535 without leading zeros; prefixes of them pass while typing.
-    portValidator = new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral(R"(^(102[4-9]|10[3-9]\d|1[1-9]\d{2}|[2-9]\d{3}|[1-5]\d{4}|6[0-4]\d{3})"
-                                          R"(|65[0-4]\d{2}|655[0-2]\d|6553[0-5])$)")),
-        this);
+    portValidator = new QRegularExpressionValidator(portPattern(), this);
     form->portValue->setValidator(portValidator);
     loadStoredPort();
 
@@ -39,6 +46,12 @@ SettingsWindow::SettingsWindow(QWidget* parent)
 SettingsWindow::~SettingsWindow()
 {
     delete form;
+}
+
+QValidator::State SettingsWindow::checkPort(QString text)
+{
+    int position = 0;
+    return QRegularExpressionValidator(portPattern()).validate(text, position);
 }
 
 void SettingsWindow::setupForm()
@@ -119,9 +132,8 @@ void SettingsWindow::closeEvent(QCloseEvent* event)
 
 void SettingsWindow::saveSettings()
 {
-    QString text = form->portValue->text();
-    int position = 0;
-    if (portValidator->validate(text, position) == QValidator::Acceptable) {
+    const QString text = form->portValue->text();
+    if (checkPort(text) == QValidator::Acceptable) {
         LOG("{}\n", text);
         settings.setValue(AppSettings::serverPortKey, static_cast<int>(text.toUShort(nullptr, 10)));
         // The worker reads the port at once; a store that could not be written would only lose it at the next start.

@@ -3,6 +3,7 @@
 
 #include <QMainWindow>
 #include <QSettings>
+#include <QValidator>
 
 class QAction;
 class QLabel;
@@ -24,6 +25,9 @@ public slots:
 public:
     explicit SettingsWindow(QWidget* parent = nullptr);
     ~SettingsWindow() override;
+
+    // How the port field judges a text: a port it saves, the start of one while typing, or a keystroke refused.
+    static QValidator::State checkPort(QString text);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -12,7 +12,6 @@
 
 #include <array>
 #include <exception>
-#include <limits>
 
 namespace jcon {
 
@@ -25,45 +24,6 @@ constexpr int maxArguments = 10;
 
 const char* const notificationSignal = "sendUnsolicitedNotification(jcon::JsonRpcEndpoint*,QString,QVariant)";
 const char* const notificationSlot = "serviceNotificationReceived(jcon::JsonRpcEndpoint*,QString,QVariant)";
-
-template <typename T>
-bool within(double value)
-{
-    return value >= double(std::numeric_limits<T>::min()) && value <= double(std::numeric_limits<T>::max());
-}
-
-// QVariant wraps a number that does not fit the parameter (port 65537 would become port 1), so such
-// a number is refused instead of reaching the method as another value.
-bool numberFits(const QVariant& argument, int type)
-{
-    switch (argument.userType()) {
-    case QMetaType::Double:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-        break;
-    default:
-        return true;
-    }
-    const double value = argument.toDouble();
-    switch (type) {
-    case QMetaType::Int:
-        return within<int>(value);
-    case QMetaType::UInt:
-        return within<uint>(value);
-    case QMetaType::Short:
-        return within<short>(value);
-    case QMetaType::UShort:
-        return within<ushort>(value);
-    case QMetaType::SChar:
-        return within<signed char>(value);
-    case QMetaType::UChar:
-        return within<uchar>(value);
-    default:
-        return true;
-    }
-}
 
 } // namespace
 
@@ -273,40 +233,20 @@ bool JsonRpcServer::convertArgument(const QMetaMethod& method,
                                     const QVariant& argument,
                                     QVariantList& converted)
 {
-    // JSON null is no value either: passed on, it could become a null pointer or an empty object.
-    if (!argument.isValid() || argument.userType() == QMetaType::Nullptr) {
+    QVariant value;
+    switch (jcon::convertArgument(method.parameterTypes().at(index), argument, value)) {
+    case ArgumentFit::NoValue:
         logError(QStringLiteral("argument %1 of %2 to method %3 is invalid")
                      .arg(index + 1)
                      .arg(method.parameterCount())
                      .arg(QString::fromLatin1(method.methodSignature())));
         return false;
-    }
-    QByteArray typeName = method.parameterTypes().at(index);
-    // No JSON value can stand for an object in this process.
-    if (typeName.endsWith('*')) {
+    case ArgumentFit::Unfit:
         return false;
+    case ArgumentFit::Converted:
+        break;
     }
-    // A non-const reference gets a value of the referenced type, and only exactly that type.
-    const bool byReference = typeName.endsWith('&');
-    if (byReference) {
-        typeName.chop(1);
-    }
-    const int type = QMetaType::type(typeName.constData());
-    if (type == QMetaType::UnknownType) {
-        return false;
-    }
-    if (argument.userType() == type) {
-        converted.append(argument);
-        return true;
-    }
-    if (byReference || !argument.canConvert(type) || !numberFits(argument, type)) {
-        return false;
-    }
-    QVariant copy = argument;
-    if (!copy.convert(type)) {
-        return false;
-    }
-    converted.append(copy);
+    converted.append(value);
     return true;
 }
 
