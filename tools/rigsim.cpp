@@ -48,7 +48,9 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Simulates a Yaesu FT-991 (Hamlib model %1) on a pseudo-terminal and prints its path.\n"
-                       "Connect it from Orvessa with that path as the port and any speed; stop it with Ctrl+C.")
+                       "Connect it from Orvessa with that path as the port and any speed; stop it with Ctrl+C.\n"
+                       "Type \"silent\" to switch the radio off as if its cable were pulled, \"answer\" to "
+                       "bring it back.")
             .arg(Ft991Protocol::modelId));
     parser.addHelpOption();
     const QCommandLineOption link(QStringLiteral("link"),
@@ -78,6 +80,21 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "%s;\n", command.constData());
         });
     }
+    // The console doubles as the radio's power switch: a station's radio goes quiet without warning.
+    QSocketNotifier console(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&console, &QSocketNotifier::activated, &radio, [&radio, &console] {
+        char line[64];
+        const ssize_t got = ::read(STDIN_FILENO, line, sizeof line - 1);
+        if (got <= 0) {
+            console.setEnabled(false);
+            return;
+        }
+        const QByteArray words(line, int(got));
+        if (words.contains("silent"))
+            radio.setAnswering(false);
+        else if (words.contains("answer"))
+            radio.setAnswering(true);
+    });
     quitOnSignals();
     std::printf("%s\n", qPrintable(radio.portName()));
     std::fflush(stdout);
