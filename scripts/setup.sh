@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what Orvessa needs to build, run and be tested on Debian 12, then builds it.
+# Installs what Orvessa needs to build, run and be tested on Debian 12, then configures a build folder.
 # Usage: scripts/setup.sh [build-folder [extra cmake arguments...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,11 +8,9 @@ packages=(
     g++ cmake ninja-build pkg-config clang-format
     qtbase5-dev libqt5websockets5-dev libqt5serialport5-dev
     libhamlib-dev libhamlib++-dev libfmt-dev
-    # tests: a private X server, synthetic input, fonts for real windows
-    xvfb xdotool fonts-dejavu-core
-    # tests: a system tray on the private X server, a real desktop-entry reader
-    trayer libglib2.0-bin
-    # tests: loopback multicast inside a private network namespace
+    # tests: fonts for the windows on the offscreen platform
+    fonts-dejavu-core
+    # tests: private network namespaces with loopback multicast
     iproute2
     # packaging: dependencies of the .deb from the linked libraries; its test validates launcher and AppStream data
     dpkg-dev desktop-file-utils appstream
@@ -41,4 +39,3 @@ shift || true
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S . -B "$build" -G Ninja "$@" >/dev/null
 fi
-cmake --build "$build"

@@ -5,8 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-scripts/setup.sh build
-(cd build && ctest --output-on-failure -j "$jobs")
-
-scripts/setup.sh build-sanitize -DORVESSA_SANITIZE=ON
-(cd build-sanitize && ctest --output-on-failure -j "$jobs")
+for build in build build-sanitize; do
+    options=()
+    [ "$build" = build-sanitize ] && options=(-DORVESSA_SANITIZE=ON)
+    scripts/setup.sh "$build" "${options[@]}"
+    cmake --build "$build"
+    (cd "$build" && ctest --output-on-failure -j "$jobs")
+done

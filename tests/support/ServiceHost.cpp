@@ -1,0 +1,65 @@
+#include "ServiceHost.h"
+
+#include "AppSettings.h"
+#include "Log.h"
+#include "Orvessa.h"
+#include "RPCWorker.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <hamlib/rig.h>
+
+ServiceHost::ServiceHost()
+{
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QCoreApplication::setOrganizationName(AppSettings::organizationName);
+    QCoreApplication::setApplicationName(AppSettings::applicationName);
+    qInstallMessageHandler(qtMessageHandler);
+    rig_set_debug(RIG_DEBUG_NONE);
+    const quint16 wanted = freeTcpPort();
+    QSettings().setValue(AppSettings::serverPortKey, wanted);
+
+    worker = new RPCWorker(allowedOrigins());
+    worker->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::started, worker, &RPCWorker::restart);
+    QObject::connect(&thread, &QThread::finished, worker, &RPCWorker::finish);
+    thread.start();
+    if (QTest::qWaitFor([&] { return RpcClient().open(wanted, 200); }, 10000)) {
+        port = wanted;
+    }
+}
+
+ServiceHost::~ServiceHost()
+{
+    thread.quit();
+    thread.wait();
+    delete worker;
+}
+
+std::unique_ptr<RpcClient> ServiceHost::client()
+{
+    auto client = std::make_unique<RpcClient>();
+    return client->open(port) ? std::move(client) : nullptr;
+}
+
+void ServiceHost::restartWith(const QVariant& storedPort)
+{
+    QSettings().setValue(AppSettings::serverPortKey, storedPort);
+    QMetaObject::invokeMethod(worker, &RPCWorker::restart, Qt::BlockingQueuedConnection);
+}
+
+quint16 ServiceHost::freeTcpPort()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
+}
+
+quint16 ServiceHost::freeUdpPort()
+{
+    QUdpSocket probe;
+    return probe.bind(QHostAddress(QHostAddress::LocalHost), 0) ? probe.localPort() : 0;
+}

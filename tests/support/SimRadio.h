@@ -1,0 +1,22 @@
+// The simulated radio the tests drive: orvessa-rigsim (a Yaesu FT-991 on a pseudo-terminal) in a child process,
+// switched off and on through its console, with every command it receives.
+#pragma once
+
+#include "ProgramRun.h"
+
+class SimRadio : public ProgramRun
+{
+    Q_OBJECT
+
+public:
+    static constexpr int modelId = 1035;
+
+    // Starts the radio; false when it has no pseudo-terminal.
+    bool start();
+    void setAnswering(bool on) { process.write(on ? "answer\n" : "silent\n"); }
+    // The commands received since the last clear, oldest first, each with its ';'.
+    QStringList commands();
+    void clearCommands() { errors.clear(); }
+
+    QString port;
+};

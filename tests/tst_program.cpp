@@ -1,0 +1,146 @@
+// The program as a process: its first line, the single-instance lock, where it listens, how it quits.
+#include "Log.h"
+#include "Orvessa.h"
+#include "ProgramRun.h"
+#include "RpcClient.h"
+#include "ServiceHost.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// The addresses the kernel's table shows listening on a port ("0100007F" is 127.0.0.1).
+QStringList listeningAddresses(const QString& table, quint16 port)
+{
+    QFile file(table);
+    QStringList found;
+    if (file.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : file.readAll().split('\n').mid(1)) {
+            const QStringList fields = QString::fromLatin1(line).simplified().split(' ');
+            if (fields.size() > 3 && fields.at(3) == "0A" && fields.at(1).section(':', 1).toUInt(nullptr, 16) == port) {
+                found << fields.at(1).section(':', 0, 0);
+            }
+        }
+    }
+    return found;
+}
+
+} // namespace
+
+class TestProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstCopyServesSecondStops();
+    void terminationClosesClientsNormally();
+    void lockFileThatCannotBeUsed_data();
+    void lockFileThatCannotBeUsed();
+    void lockHeldByAnotherProcess();
+    void fatalLineReachesRedirectedOutput();
+};
+
+void TestProgram::firstCopyServesSecondStops()
+{
+    ProgramRun first;
+    const quint16 wanted = ServiceHost::freeTcpPort();
+    first.storePort(wanted);
+    QCOMPARE(first.startOrvessa(), wanted);
+    QVERIFY2(ProgramRun::startLine().match(first.lines.value(0)).hasMatch(), qPrintable(first.lines.value(0)));
+    QCOMPARE(listeningAddresses("/proc/net/tcp", wanted), QStringList {"0100007F"});
+    QCOMPARE(listeningAddresses("/proc/net/tcp6", wanted), QStringList());
+
+    ProgramRun second;
+    second.launchOrvessa();
+    QVERIFY(!second.waitForLine(ProgramRun::startLine()).isNull());
+    QVERIFY(second.waitForLine(QRegularExpression("MAIN Thread id|listening"), 1500).isNull());
+    RpcClient client;
+    QVERIFY(client.open(wanted));
+    QCOMPARE(client.call("ovInfo").toObject().size(), 2);
+}
+
+void TestProgram::terminationClosesClientsNormally()
+{
+    ProgramRun orvessa;
+    const quint16 port = ServiceHost::freeTcpPort();
+    orvessa.storePort(port);
+    QCOMPARE(orvessa.startOrvessa(), port);
+    RpcClient first;
+    RpcClient second;
+    QVERIFY(first.open(port) && second.open(port));
+    orvessa.signal(SIGTERM);
+    for (RpcClient* client : {&first, &second}) {
+        QVERIFY(client->waitForClosed());
+        QCOMPARE(client->socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    }
+    QCOMPARE(orvessa.waitForExit(), 0);
+    const int closing = orvessa.lineIndex(QRegularExpression(R"(\[finish:\d+\]: closing thread$)"));
+    QVERIFY(closing > 0);
+    // Tearing down must not touch objects from a thread that does not own them.
+    const QStringList teardown = orvessa.lines.mid(closing);
+    QVERIFY2(teardown.filter("]: Warning: ").isEmpty(), qPrintable(teardown.join('\n')));
+}
+
+void TestProgram::lockFileThatCannotBeUsed_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("free lock file") << "free.lock";
+    QTest::newRow("folder that does not exist") << "missing/instance.lock";
+    QTest::newRow("path is a folder") << "folder";
+}
+
+void TestProgram::lockFileThatCannotBeUsed()
+{
+    QFETCH(QString, path);
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkdir("folder"));
+    QVERIFY(!isAlreadyRunning(qPrintable(folder.filePath(path))));
+}
+
+void TestProgram::lockHeldByAnotherProcess()
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("instance.lock");
+    ProgramRun holder;
+    holder.start(QCoreApplication::applicationFilePath(), {"--hold", path});
+    QVERIFY(!holder.waitForLine(QRegularExpression("^held$")).isNull());
+    QVERIFY(isAlreadyRunning(qPrintable(path)));
+    // The lock, not the file, decides: a holder killed outright leaves the file behind, unlocked.
+    holder.process.kill();
+    QCOMPARE(holder.waitForExit(), -1);
+    QVERIFY(QFile::exists(path));
+    QVERIFY(!isAlreadyRunning(qPrintable(path)));
+}
+
+void TestProgram::fatalLineReachesRedirectedOutput()
+{
+    // With its output in a pipe, the program's last line must not die in the buffer when Qt aborts.
+    ProgramRun child;
+    child.start(QCoreApplication::applicationFilePath(), {"--fatal"});
+    QCOMPARE(child.waitForExit(), -1);
+    QVERIFY2(child.lines.value(0).endsWith("]: Fatal: last words"), qPrintable(child.lines.join('\n')));
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc == 2 && qstrcmp(argv[1], "--fatal") == 0) {
+        qInstallMessageHandler(qtMessageHandler);
+        qFatal("last words");
+    }
+    if (argc == 3 && qstrcmp(argv[1], "--hold") == 0) {
+        std::printf(isAlreadyRunning(argv[2]) ? "busy\n" : "held\n");
+        std::fflush(stdout);
+        pause();
+    }
+    QCoreApplication app(argc, argv);
+    TestProgram test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_program.moc"

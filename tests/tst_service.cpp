@@ -1,0 +1,489 @@
+// The service as clients see it, in-process: requests and their exact answers, origins, the port setting, the
+// deferred methods and the QSO relay over real UDP on loopback.
+#include "AppSettings.h"
+#include "MyFuture.h"
+#include "Orvessa.h"
+#include "ServiceHost.h"
+#include "jcon/JsonRpcDebugLogger.h"
+#include "jcon/JsonRpcWebSocketServer.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <hamlib/rig.h>
+
+#include <stdexcept>
+
+namespace {
+
+QString compact(const QString& text)
+{
+    return QString::fromUtf8(QJsonDocument::fromJson(text.toUtf8()).toJson(QJsonDocument::Compact));
+}
+
+QJsonObject envelope(const char* key, const char* text)
+{
+    return {{QString::fromLatin1(key), QString::fromLatin1(text)}};
+}
+
+bool isolated()
+{
+    return qEnvironmentVariableIsSet("ORVESSA_ISOLATED");
+}
+
+// A service whose methods fail as no method should, for the server's own safety net.
+class Failing : public QObject
+{
+    Q_OBJECT
+
+public slots:
+    int fail() { throw std::runtime_error("boom"); }
+    MyFuture failLater()
+    {
+        return MyFuture([]() -> QVariant { throw std::runtime_error("late boom"); });
+    }
+};
+
+} // namespace
+
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void answers_data();
+    void answers();
+    void wireLayout();
+    void stationInformation();
+    void futureNumberWaitsItsTurn();
+    void origins_data();
+    void origins();
+    void clientKnownBeforeItsFirstRequest();
+    void restartKeepsOrMovesClients();
+    void failuresAreAnswered();
+    void relayStartAndStatus_data();
+    void relayStartAndStatus();
+    void relay_data();
+    void relay();
+    void relaySubscriptions();
+    void relayStartsInOrder();
+    void burstArrivesWhole();
+    void multicastGroup();
+    void cleanupTestCase();
+
+private:
+    // Sends one datagram to the relay on 127.0.0.1.
+    void sendDatagram(const QByteArray& datagram, quint16 port);
+    QJsonValue start(const QJsonArray& params);
+
+    std::unique_ptr<ServiceHost> host;
+    std::unique_ptr<RpcClient> client;
+    QUdpSocket sender;
+    quint16 relayPort = 0;
+};
+
+void TestService::initTestCase()
+{
+    host = std::make_unique<ServiceHost>();
+    QVERIFY(host->isListening());
+    relayPort = ServiceHost::freeUdpPort();
+}
+
+void TestService::init()
+{
+    client = host->client();
+    QVERIFY(client);
+}
+
+void TestService::cleanupTestCase()
+{
+    client.reset();
+    host.reset();
+}
+
+void TestService::answers_data()
+{
+    QTest::addColumn<QString>("request");
+    // The answer in compact form, or empty when nothing may be answered.
+    QTest::addColumn<QString>("answer");
+
+    const QString notFound
+        = R"({"error":{"code":-32601,"message":"method '%1' not found, check name and parameter types "},"id":"1","jsonrpc":"2.0"})";
+    const QString call = R"({"jsonrpc":"2.0","method":"%1","params":%2,"id":1})";
+    const QString noRig = R"({"id":"1","jsonrpc":"2.0","result":{"Error":"Rig not connected"}})";
+    QTest::newRow("id number 7") << R"({"jsonrpc":"2.0","method":"listConnectedRigs","id":7})"
+                                 << R"({"id":"7","jsonrpc":"2.0","result":[]})";
+    QTest::newRow("id true") << R"({"jsonrpc":"2.0","method":"listConnectedRigs","id":true})"
+                             << R"({"id":"true","jsonrpc":"2.0","result":[]})";
+    QTest::newRow("no id, null id, empty id") << R"({"jsonrpc":"2.0","method":"udpQsoStatus"})"
+                                                 R"({"jsonrpc":"2.0","method":"udpQsoStatus","id":null})"
+                                                 R"({"jsonrpc":"2.0","method":"nope","id":""})"
+                                              << "";
+    QTest::newRow("wrong protocol tags") << R"({"jsonrpc":"2.0 ","method":"ovInfo","id":1})"
+                                            R"({"jsonrpc":2,"method":"ovInfo","id":1})"
+                                            R"({"method":"ovInfo","id":1})"
+                                         << "";
+    QTest::newRow("batch") << R"([{"jsonrpc":"2.0","method":"ovInfo","id":1}])"
+                           << "";
+    QTest::newRow("binary message") << "binary"
+                                    << "";
+    QTest::newRow("unknown method") << call.arg("nope", "[]") << notFound.arg("nope");
+    QTest::newRow("method missing") << R"({"jsonrpc":"2.0","id":1})" << notFound.arg("");
+    QTest::newRow("params by name in any order")
+        << call.arg("setPTT", R"({"ptt":1,"serialName":"/dev/none"})") << noRig;
+    QTest::newRow("params by name with an extra key")
+        << call.arg("setPTT", R"({"ptt":1,"serialName":"x","vfo":"A"})") << notFound.arg("setPTT");
+    QTest::newRow("params by name with a missing key")
+        << call.arg("setPTT", R"({"ptt":1,"port":"x"})") << notFound.arg("setPTT");
+    QTest::newRow("one argument too many") << call.arg("rigInfo", R"(["x",1])") << notFound.arg("rigInfo");
+    QTest::newRow("params as a number") << call.arg("rigInfo", "5") << notFound.arg("rigInfo");
+    QTest::newRow("null argument") << call.arg("rigInfo", "[null]") << notFound.arg("rigInfo");
+    QTest::newRow("number for a text") << call.arg("rigInfo", "[5]") << notFound.arg("rigInfo");
+    QTest::newRow("integer past 32 bits") << call.arg("setPTT", R"(["x",4294967297])") << notFound.arg("setPTT");
+    QTest::newRow("port past 65535") << call.arg("udpQsoStart", R"([65537,"",""])") << notFound.arg("udpQsoStart");
+    QTest::newRow("pointer parameter") << call.arg("newEndpoint", "[{}]") << notFound.arg("newEndpoint");
+    QTest::newRow("private slot is found")
+        << call.arg("rigInfoPush", "[]") << R"({"id":"1","jsonrpc":"2.0","result":null})";
+    QTest::newRow("inherited method is not") << call.arg("deleteLater", "[]") << notFound.arg("deleteLater");
+}
+
+void TestService::answers()
+{
+    QFETCH(QString, request);
+    QFETCH(QString, answer);
+    if (request == QLatin1String("binary")) {
+        client->socket.sendBinaryMessage(R"({"jsonrpc":"2.0","method":"ovInfo","id":1})");
+    } else {
+        client->send(request);
+    }
+    QStringList answers = client->settle();
+    std::transform(answers.begin(), answers.end(), answers.begin(), compact);
+    QCOMPARE(answers, answer.isEmpty() ? QStringList() : QStringList {answer});
+}
+
+void TestService::wireLayout()
+{
+    // Qt's indented layout, keys in order: pages that compare texts rely on it.
+    client->send(R"({"jsonrpc":"2.0","method":"udpQsoUnsubscribe","id":"a"})");
+    client->send(R"({"jsonrpc":"2.0","method":"nope","id":"b"})");
+    QCOMPARE(
+        client->settle(),
+        QStringList({"{\n    \"id\": \"a\",\n    \"jsonrpc\": \"2.0\",\n    \"result\": {\n        \"Error\": \"Not "
+                     "subscribed to UDP QSO\"\n    }\n}\n",
+                     "{\n    \"error\": {\n        \"code\": -32601,\n        \"message\": \"method 'nope' not "
+                     "found, check name and parameter types \"\n    },\n    \"id\": \"b\",\n    \"jsonrpc\": "
+                     "\"2.0\"\n}\n"}));
+}
+
+void TestService::stationInformation()
+{
+    QCOMPARE(client->call("ovInfo").toObject(),
+             QJsonObject({{"OrvessaVersion", "25.12.0"}, {"HamLibVersion", QString::fromUtf8(rig_version())}}));
+    const QJsonValue addresses = client->call("allAddresses");
+    QVERIFY(addresses.isArray());
+    for (const QJsonValue& address : addresses.toArray()) {
+        const QHostAddress parsed(address.toString());
+        QVERIFY2(parsed.protocol() == QAbstractSocket::IPv4Protocol && !parsed.isLoopback(),
+                 qPrintable(address.toString()));
+    }
+    // Where only loopback exists there is nothing to list.
+    QVERIFY(!isolated() || addresses.toArray().isEmpty());
+}
+
+void TestService::futureNumberWaitsItsTurn()
+{
+    QElapsedTimer clock;
+    clock.start();
+    const int first = client->request("futureNumber");
+    const int second = client->request("futureNumber");
+    QCOMPARE(client->response(first, 5000).value("result"), QJsonValue(2));
+    const qint64 firstAt = clock.elapsed();
+    QCOMPARE(client->response(second, 5000).value("result"), QJsonValue(2));
+    const qint64 secondAt = clock.elapsed();
+    QVERIFY2(firstAt >= 1000 && secondAt - firstAt >= 900 && secondAt - firstAt < 1800,
+             qPrintable(QStringLiteral("%1 then %2 ms").arg(firstAt).arg(secondAt)));
+
+    // A client that leaves before its answer gets nothing, and the service goes on.
+    LogCapture log;
+    client->request("futureNumber");
+    client->socket.close();
+    QTRY_COMPARE_WITH_TIMEOUT(
+        log.lines(QRegularExpression(R"(\[operator\(\):\d+\]: Future cancelled$)")).size(), 1, 5000);
+}
+
+void TestService::origins_data()
+{
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<bool>("admitted");
+    const QStringList allowed = allowedOrigins();
+    QTest::newRow("first site") << allowed.at(0) << true;
+    QTest::newRow("www form of the second site") << allowed.at(8) << true;
+    QTest::newRow("www form of the first site") << QString(allowed.at(0)).insert(8, "www.") << false;
+    QTest::newRow("trailing slash") << allowed.at(1) + "/" << false;
+    QTest::newRow("explicit port") << allowed.at(1) + ":443" << false;
+    QTest::newRow("upper case") << allowed.at(1).toUpper() << false;
+    QTest::newRow("plain http") << QString(allowed.at(1)).replace("https", "http") << false;
+    QTest::newRow("no Origin header") << QString() << false;
+}
+
+void TestService::origins()
+{
+    QFETCH(QString, origin);
+    QFETCH(bool, admitted);
+    RpcClient visitor(origin);
+    QCOMPARE(visitor.open(host->port), admitted);
+}
+
+void TestService::clientKnownBeforeItsFirstRequest()
+{
+    RpcClient fresh;
+    QVERIFY(fresh.open(host->port));
+    QCOMPARE(fresh.call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    const QStringList lines = host->log.lines(
+        QRegularExpression(R"(\]: (NEW CLIENT: 127\.0\.0\.1|SUBSCRIBED UDP QSO to 0x[0-9a-f]+ \(127\.0\.0\.1\))$)"));
+    QVERIFY(lines.size() >= 2 && lines.last().contains("[udpQsoSubscribe:")
+            && lines.at(lines.size() - 2).contains("[newEndpoint:"));
+    // The layer's own lines reach the same log as debug messages.
+    QVERIFY(!host->log
+                 .lines(QRegularExpression(R"(\[QtLogs:0\]: Debug: JSON RPC server: udpQsoSubscribe invoked )"
+                                           R"(without arguments -> returning: map \(1 elements\)$)"))
+                 .isEmpty());
+}
+
+void TestService::restartKeepsOrMovesClients()
+{
+    host->restartWith(host->port);
+    QVERIFY(client->settle().isEmpty());
+
+    const quint16 moved = ServiceHost::freeTcpPort();
+    host->restartWith(moved);
+    QVERIFY(client->waitForClosed());
+    QCOMPARE(client->socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
+    QVERIFY(RpcClient().open(moved));
+    QVERIFY(!RpcClient().open(host->port, 1000));
+    host->restartWith(host->port);
+    QVERIFY(RpcClient().open(host->port));
+}
+
+void TestService::failuresAreAnswered()
+{
+    Failing failing;
+    jcon::JsonRpcWebSocketServer server(allowedOrigins(), nullptr, std::make_shared<jcon::JsonRpcDebugLogger>());
+    server.registerServices({&failing});
+    QSignalSpy connected(&server, &jcon::JsonRpcServer::clientConnected);
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    RpcClient caller;
+    QVERIFY(caller.open(quint16(server.port())));
+    QCOMPARE(caller.call("fail").toObject(), envelope("Error", "Internal error: boom"));
+    QCOMPARE(caller.call("failLater").toObject(), envelope("Error", "Internal error: late boom"));
+
+    // The socket of a client that has gone may be handed in after its deletion: it must merely not be found.
+    QTRY_COMPARE(connected.size(), 1);
+    QObject* gone = connected.first().first().value<QObject*>();
+    QPointer<QObject> watch = gone;
+    caller.socket.close();
+    QTRY_VERIFY(watch.isNull());
+    QVERIFY(!server.endpointForSocket(gone));
+}
+
+void TestService::sendDatagram(const QByteArray& datagram, quint16 port)
+{
+    QCOMPARE(sender.writeDatagram(datagram, QHostAddress::LocalHost, port), qint64(datagram.size()));
+}
+
+QJsonValue TestService::start(const QJsonArray& params)
+{
+    return client->call(params.size() == 4 ? "udpQsoStartFilters" : "udpQsoStart", params);
+}
+
+void TestService::relayStartAndStatus_data()
+{
+    QTest::addColumn<QJsonArray>("params");
+    // The program holding the port first: nobody, one that shares it, one that does not.
+    QTest::addColumn<QString>("holder");
+    QTest::addColumn<QJsonObject>("answer");
+    QTest::addColumn<QJsonObject>("status");
+
+    const quint16 port = ServiceHost::freeUdpPort();
+    const QJsonObject started = envelope("Success", "Started UDP QSO");
+    const QJsonObject refused = envelope("Error", "Cannot start UDP QSO");
+    const QJsonObject idle {{"Receiving", false}};
+    QTest::newRow("loopback") << QJsonArray {port, "127.0.0.1", ""} << "" << started
+                              << QJsonObject {
+                                     {"Receiving", true}, {"Port", port}, {"Address", "127.0.0.1"}, {"Group", ""}};
+    if (isolated()) {
+        QTest::newRow("empty texts: every address, no group")
+            << QJsonArray {port, "", ""} << "" << started
+            << QJsonObject {{"Receiving", true}, {"Port", port}, {"Address", "0.0.0.0"}, {"Group", ""}};
+    }
+    QTest::newRow("port 0 leaves the running one")
+        << QJsonArray {0, "127.0.0.1", ""} << "" << envelope("Error", "Invalid params")
+        << QJsonObject {{"Receiving", true}, {"Port", relayPort}, {"Address", "127.0.0.1"}, {"Group", ""}};
+    QTest::newRow("unreadable address") << QJsonArray {port, "127.0.0.l", ""} << "" << refused << idle;
+    QTest::newRow("port held without sharing") << QJsonArray {port, "127.0.0.1", ""} << "exclusive" << refused << idle;
+    QTest::newRow("port shared with another program")
+        << QJsonArray {port, "127.0.0.1", ""} << "shared" << started
+        << QJsonObject {{"Receiving", true}, {"Port", port}, {"Address", "127.0.0.1"}, {"Group", ""}};
+}
+
+void TestService::relayStartAndStatus()
+{
+    QFETCH(QJsonArray, params);
+    QFETCH(QString, holder);
+    QFETCH(QJsonObject, answer);
+    QFETCH(QJsonObject, status);
+    QUdpSocket other;
+    if (!holder.isEmpty()) {
+        QVERIFY(other.bind(QHostAddress::LocalHost,
+                           quint16(params.at(0).toInt()),
+                           holder == "shared" ? QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint
+                                              : QAbstractSocket::DontShareAddress));
+    }
+    QCOMPARE(start({relayPort, "127.0.0.1", ""}).toObject(), envelope("Success", "Started UDP QSO"));
+    QCOMPARE(start(params).toObject(), answer);
+    QCOMPARE(client->call("udpQsoStatus").toObject(), status);
+    QCOMPARE(client->call("udpQsoStop").toObject(), envelope("Success", "Stopped UDP QSO"));
+    QCOMPARE(client->call("udpQsoStatus").toObject(), QJsonObject({{"Receiving", false}}));
+    QCOMPARE(client->call("udpQsoStop").toObject(), envelope("Success", "Stopped UDP QSO"));
+}
+
+void TestService::relay_data()
+{
+    QTest::addColumn<QJsonValue>("filters");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<bool>("relayed");
+    const QJsonValue defaults = QJsonValue::Undefined;
+    const QByteArray adif = "<adif_ver:5>3.1.0 <eoh> <CALL:5>IK2XY <BAND:3>20m <MODE:3>FT8 <EOR>";
+    QTest::newRow("ADIF record") << defaults << adif << true;
+    QTest::newRow("contest logger's XML contact")
+        << defaults << QByteArray("<?xml version=\"1.0\"?><contactinfo><call>IK2XY</call></contactinfo>") << true;
+    QTest::newRow("text without a marker") << defaults << QByteArray("hello") << false;
+    QTest::newRow("own filter rejects ADIF") << QJsonValue(QJsonArray {"QSO"}) << adif << false;
+    QTest::newRow("own filter accepts") << QJsonValue(QJsonArray {"QSO"}) << QByteArray("a QSO line") << true;
+    QTest::newRow("defaults again after a start without filters") << defaults << QByteArray("a QSO line") << false;
+    QTest::newRow("no filters: every byte") << QJsonValue(QJsonArray {}) << QByteArray("\0\xff\xfe\n", 4) << true;
+    QTest::newRow("largest datagram, whole") << QJsonValue(QJsonArray {}) << QByteArray(65507, 'q') << true;
+}
+
+void TestService::relay()
+{
+    QFETCH(QJsonValue, filters);
+    QFETCH(QByteArray, datagram);
+    QFETCH(bool, relayed);
+    QJsonArray params {relayPort, "127.0.0.1", ""};
+    if (!filters.isUndefined()) {
+        params.append(filters);
+    }
+    QCOMPARE(start(params).toObject(), envelope("Success", "Started UDP QSO"));
+    QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    // Accepted by every list here, and sent after: its arrival proves the first was judged.
+    const QByteArray sentinel = "ADDQSO: QSO sentinel";
+    sendDatagram(datagram, relayPort);
+    sendDatagram(sentinel, relayPort);
+    QVERIFY(client->waitForNotifications("QsoInfo", relayed ? 2 : 1));
+    QByteArrayList received;
+    for (const QJsonObject& push : client->notifications("QsoInfo")) {
+        const QJsonObject qso = push.value("params").toObject();
+        QCOMPARE(qso.value("CacheID"), QJsonValue("not implemented"));
+        received << QByteArray::fromBase64(qso.value("UDPData").toString().toLatin1(),
+                                           QByteArray::AbortOnBase64DecodingErrors);
+    }
+    const QByteArrayList expected = relayed ? QByteArrayList {datagram, sentinel} : QByteArrayList {sentinel};
+    QCOMPARE(received, expected);
+}
+
+void TestService::relaySubscriptions()
+{
+    QCOMPARE(start({relayPort, "127.0.0.1", "", QJsonArray()}).toObject(), envelope("Success", "Started UDP QSO"));
+    std::unique_ptr<RpcClient> other = host->client();
+    std::unique_ptr<RpcClient> leaving = host->client();
+    QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Error", "already subscribed"));
+    QCOMPARE(leaving->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    leaving->socket.close();
+    QVERIFY(leaving->waitForClosed());
+    sendDatagram("A", relayPort);
+    QVERIFY(client->waitForNotifications("QsoInfo", 1));
+    QCOMPARE(client->settle(),
+             QStringList {"{\n    \"jsonrpc\": \"2.0\",\n    \"method\": \"QsoInfo\",\n    \"params\": {\n        "
+                          "\"CacheID\": \"not implemented\",\n        \"UDPData\": \"QQ==\"\n    }\n}\n"});
+    QVERIFY(other->settle().isEmpty());
+
+    QCOMPARE(other->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    QCOMPARE(client->call("udpQsoStop").toObject(), envelope("Success", "Stopped UDP QSO"));
+    QVERIFY(other->waitForNotifications("RigInfo", 1));
+    QCOMPARE(other->notifications("RigInfo").first().value("params").toObject(), envelope("Error:", "UDP QSO stopped"));
+    QVERIFY(client->notifications("RigInfo").isEmpty());
+    for (RpcClient* subscriber : {client.get(), other.get()}) {
+        QCOMPARE(subscriber->call("udpQsoUnsubscribe").toObject(), envelope("Error", "Not subscribed to UDP QSO"));
+    }
+}
+
+void TestService::relayStartsInOrder()
+{
+    QList<quint16> ports;
+    QList<int> ids;
+    for (int i = 0; i < 4; ++i) {
+        ports << ServiceHost::freeUdpPort();
+        ids << client->request("udpQsoStart", QJsonArray {ports.last(), "127.0.0.1", ""});
+    }
+    QTRY_COMPARE(client->messages.size(), 4);
+    QStringList answered;
+    for (const QString& message : client->messages) {
+        const QJsonObject answer = QJsonDocument::fromJson(message.toUtf8()).object();
+        QCOMPARE(answer.value("result").toObject(), envelope("Success", "Started UDP QSO"));
+        answered << answer.value("id").toString();
+    }
+    QCOMPARE(answered.join(' '),
+             QStringLiteral("%1 %2 %3 %4").arg(ids.at(0)).arg(ids.at(1)).arg(ids.at(2)).arg(ids.at(3)));
+    QCOMPARE(client->call("udpQsoStatus").toObject().value("Port"), QJsonValue(ports.last()));
+
+    // Without an id a start is a notification: nothing is bound.
+    const quint16 unbound = ServiceHost::freeUdpPort();
+    client->send(
+        QStringLiteral(R"({"jsonrpc":"2.0","method":"udpQsoStart","params":[%1,"127.0.0.1",""]})").arg(unbound));
+    QCOMPARE(client->call("udpQsoStatus").toObject().value("Port"), QJsonValue(ports.last()));
+    QUdpSocket probe;
+    QVERIFY(probe.bind(QHostAddress::LocalHost, unbound, QAbstractSocket::DontShareAddress));
+}
+
+void TestService::burstArrivesWhole()
+{
+    QCOMPARE(start({relayPort, "127.0.0.1", "", QJsonArray()}).toObject(), envelope("Success", "Started UDP QSO"));
+    QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    // Loggers send in bursts faster than one thread reads: the socket's buffer must hold them.
+    const QByteArray record(1000, 'r');
+    for (int i = 0; i < 2000; ++i) {
+        sendDatagram(record, relayPort);
+    }
+    QVERIFY2(client->waitForNotifications("QsoInfo", 2000, 30000),
+             qPrintable(QString::number(client->notifications("QsoInfo").size())));
+}
+
+void TestService::multicastGroup()
+{
+    if (!isolated()) {
+        QSKIP("a multicast group is joined only in a private network");
+    }
+    const QHostAddress group("239.255.73.51");
+    QCOMPARE(start({relayPort, "", group.toString()}).toObject(), envelope("Success", "Started UDP QSO"));
+    QCOMPARE(client->call("udpQsoStatus").toObject().value("Group"), QJsonValue(group.toString()));
+    QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    QUdpSocket groupSender;
+    groupSender.setMulticastInterface(QNetworkInterface::interfaceFromName("lo"));
+    QVERIFY(groupSender.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    groupSender.writeDatagram("ADDQSO: by group", group, relayPort);
+    QVERIFY(client->waitForNotifications("QsoInfo", 1));
+    QCOMPARE(client->call("udpQsoStop").toObject(), envelope("Success", "Stopped UDP QSO"));
+}
+
+QTEST_GUILESS_MAIN(TestService)
+#include "tst_service.moc"

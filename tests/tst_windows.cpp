@@ -1,0 +1,215 @@
+// The operator's windows on the offscreen platform: the settings window, the About window with the autostart
+// switch, and the tray's menu, first-run work and quit question.
+#include "AboutWindow.h"
+#include "AppSettings.h"
+#include "Autostart.h"
+#include "DeploymentConfig.h"
+#include "SettingsWindow.h"
+#include "TrayIcon.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+Q_DECLARE_METATYPE(QMessageBox::StandardButton)
+
+namespace {
+
+// Answers the next modal message box with a button, remembering what it said.
+struct BoxAnswer
+{
+    explicit BoxAnswer(QMessageBox::StandardButton button)
+    {
+        QObject::connect(&poll, &QTimer::timeout, &poll, [this, button] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                said = QStringList {box->windowTitle(), box->text()};
+                defaultButton = box->standardButton(box->defaultButton());
+                poll.stop();
+                box->button(button)->click();
+            }
+        });
+        poll.start(10);
+    }
+    QTimer poll;
+    QStringList said;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+};
+
+QLineEdit* portField(SettingsWindow& window)
+{
+    return window.findChild<QLineEdit*>("portValue");
+}
+
+} // namespace
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void savePort_data();
+    void savePort();
+    void settingsShowTheStoredPort();
+    void autostartSwitch();
+    void shortcutOpensSettings();
+    void trayFirstRunOnly();
+    void quitIsAsked_data();
+    void quitIsAsked();
+
+private:
+    QTemporaryDir config;
+};
+
+void TestWindows::initTestCase()
+{
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QCoreApplication::setOrganizationName(AppSettings::organizationName);
+    QCoreApplication::setApplicationName(AppSettings::applicationName);
+}
+
+void TestWindows::init()
+{
+    QSettings().clear();
+    removeAutostartEntry();
+}
+
+void TestWindows::savePort_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("1024") << "1024" << true;
+    QTest::newRow("65535") << "65535" << true;
+    QTest::newRow("1023") << "1023" << false;
+    QTest::newRow("80") << "80" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void TestWindows::savePort()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, saved);
+    SettingsWindow window;
+    QSignalSpy updated(&window, &SettingsWindow::settingsUpdated);
+    window.display();
+    portField(window)->setText(text);
+    BoxAnswer answer(QMessageBox::Ok);
+    QTest::mouseClick(window.findChild<QPushButton*>("saveBtn"), Qt::LeftButton);
+    answer.poll.stop();
+    // Read from the disk at once: the worker reads it right away, a crash must not lose it.
+    const QVariant stored = QSettings(QSettings().fileName(), QSettings::IniFormat).value(AppSettings::serverPortKey);
+    if (saved) {
+        QCOMPARE(updated.size(), 1);
+        QCOMPARE(stored, QVariant(text));
+        QVERIFY(window.isHidden() && answer.said.isEmpty());
+    } else {
+        QCOMPARE(answer.said, QStringList({"Error", "Invalid port number!"}));
+        QVERIFY(updated.isEmpty() && !stored.isValid() && window.isVisible());
+    }
+}
+
+void TestWindows::settingsShowTheStoredPort()
+{
+    SettingsWindow window;
+    window.display();
+    QCOMPARE(portField(window)->text(), QStringLiteral("7351"));
+    QSettings().setValue(AppSettings::serverPortKey, 7400);
+    portField(window)->setText("9999");
+    window.close();
+    QVERIFY(window.isHidden());
+    window.display();
+    QCOMPARE(portField(window)->text(), QStringLiteral("7400"));
+}
+
+void TestWindows::autostartSwitch()
+{
+    AboutWindow about;
+    about.display();
+    auto* button = about.findChild<QPushButton*>();
+    QCOMPARE(button->text(), QStringLiteral(" Autostart: OFF "));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(button->text(), QStringLiteral(" Autostart: ON "));
+    QFile entry(config.filePath("autostart/Orvessa.desktop"));
+    QVERIFY(entry.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(entry.readAll()), autostartEntryText(QCoreApplication::applicationFilePath()));
+    QTest::mouseClick(button, Qt::LeftButton);
+    QCOMPARE(button->text(), QStringLiteral(" Autostart: OFF "));
+    QVERIFY(!entry.exists());
+}
+
+void TestWindows::shortcutOpensSettings()
+{
+    AboutWindow about;
+    SettingsWindow settings;
+    TrayIcon tray(nullptr, &about, &settings);
+    about.display();
+    QTest::keyClick(&about, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(about.isVisible() && settings.isHidden());
+    QTest::keyClick(&about, Qt::Key_O, Qt::ControlModifier);
+    QVERIFY(about.isHidden() && settings.isVisible());
+    about.display();
+    about.close();
+    QVERIFY(about.isHidden());
+}
+
+void TestWindows::trayFirstRunOnly()
+{
+    AboutWindow about;
+    SettingsWindow settings;
+    QSettings().setValue(AppSettings::notificationShownKey, "25.11.0");
+    {
+        TrayIcon first(nullptr, &about, &settings);
+        QStringList entries;
+        for (QAction* action : first.findChild<QSystemTrayIcon*>()->contextMenu()->actions()) {
+            entries << action->text();
+        }
+        QCOMPARE(entries, QStringList({ORVESSA_SERVICE_1_LABEL, ORVESSA_SERVICE_2_LABEL, "Info", "Quit"}));
+    }
+    QCOMPARE(QSettings().value(AppSettings::notificationShownKey), QVariant("25.12.0"));
+    QCOMPARE(QSettings().value(AppSettings::autostartInstalledKey), QVariant(true));
+    QVERIFY(autostartEntryExists());
+    // The operator's choice stands: a later start does not bring the entry back.
+    removeAutostartEntry();
+    TrayIcon later(nullptr, &about, &settings);
+    QVERIFY(!autostartEntryExists());
+}
+
+void TestWindows::quitIsAsked_data()
+{
+    QTest::addColumn<QMessageBox::StandardButton>("button");
+    QTest::addColumn<bool>("quits");
+    QTest::newRow("no keeps it running") << QMessageBox::No << false;
+    // Last: once the application has quit, no event loop runs again in this process.
+    QTest::newRow("yes quits") << QMessageBox::Yes << true;
+}
+
+void TestWindows::quitIsAsked()
+{
+    QFETCH(QMessageBox::StandardButton, button);
+    QFETCH(bool, quits);
+    AboutWindow about;
+    SettingsWindow settings;
+    TrayIcon tray(nullptr, &about, &settings);
+    BoxAnswer answer(button);
+    QEventLoop loop;
+    QTimer::singleShot(
+        0, &loop, [&tray] { tray.findChild<QSystemTrayIcon*>()->contextMenu()->actions().last()->trigger(); });
+    QTimer::singleShot(1000, &loop, [&loop] { loop.exit(1); });
+    // A quit of the application ends this loop too, with 0.
+    QCOMPARE(loop.exec() == 0, quits);
+    QCOMPARE(answer.said, QStringList({"Orvessa Quit", "Quit Orvessa?"}));
+    QCOMPARE(answer.defaultButton, QMessageBox::No);
+}
+
+QTEST_MAIN(TestWindows)
+#include "tst_windows.moc"
