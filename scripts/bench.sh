@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ ! -f build/build.ninja ]; then
-    cmake -S . -B build -G Ninja >/dev/null
+    cmake -S . -B build -G Ninja >&2
 fi
-cmake --build build --target orvessa orvessa-bench orvessa-bench-baseline
+cmake --build build --target orvessa orvessa-bench orvessa-bench-baseline >&2
 exec build/tools/bench/orvessa-bench "$@"

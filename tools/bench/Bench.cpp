@@ -75,7 +75,8 @@ bool instanceLockFree()
         QThread::msleep(200);
     ::close(fd);
     if (!free)
-        std::fprintf(stderr, "another Orvessa holds %s: run the bench with a private /tmp\n", instanceLockPath);
+        std::fprintf(
+            stderr, "orvessa-bench: another Orvessa holds %s: run the bench with a private /tmp\n", instanceLockPath);
     return free;
 }
 
@@ -562,7 +563,9 @@ std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
     QString program = options.baseline;
     QStringList arguments {QString::number(port), QString::number(udpPort), allowedOrigins().constFirst()};
     if (kind == Kind::Orvessa) {
-        if (!instanceLockFree())
+        if (!lockHeld)
+            lockHeld = !instanceLockFree();
+        if (lockHeld)
             return nullptr;
         QSettings settings(config.filePath(AppSettings::organizationName + QLatin1Char('/')
                                            + AppSettings::applicationName + QStringLiteral(".conf")),

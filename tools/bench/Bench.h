@@ -89,4 +89,6 @@ private:
     quint16 port = 0;
     quint16 udpPort = 0;
     qint64 nextId = 1;
+    // Once the wait for another Orvessa's lock has failed, later Orvessa cells fail at once.
+    bool lockHeld = false;
 };
