@@ -75,11 +75,11 @@ bool DatagramSource::take(const QByteArray& message, qint64 now)
     if (key < 0)
         return false;
     const int value = message.indexOf('"', key + 9) + 1;
-    const QByteArray stampBytesText = QByteArray::fromBase64(message.mid(value, stampBase64));
-    if (value <= 0 || stampBytesText.size() < stampBytes)
+    const QByteArray decoded = value > 0 ? QByteArray::fromBase64(message.mid(value, stampBase64)) : QByteArray();
+    if (decoded.size() < stampBytes)
         return true;
     qint64 stamp[2];
-    std::memcpy(stamp, stampBytesText.constData(), stampBytes);
+    std::memcpy(stamp, decoded.constData(), stampBytes);
     if (stamp[0] >= first) {
         ++received;
         latency.add((now - stamp[1]) / 1e6);
