@@ -1,0 +1,676 @@
+#include "Bench.h"
+
+#include "AppSettings.h"
+#include "DatagramSource.h"
+#include "Ft991Protocol.h"
+#include "KrRig.h"
+#include "Orvessa.h"
+#include "SimulatedRadio.h"
+
+#include <QElapsedTimer>
+#include <QProcessEnvironment>
+#include <QSettings>
+#include <QTcpServer>
+#include <QThread>
+#include <QUdpSocket>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <limits>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 millisecond = 1000000;
+constexpr qint64 never = std::numeric_limits<qint64>::max();
+const double failed = std::numeric_limits<double>::quiet_NaN();
+
+// Answers carry an id; notifications never do, and Base64 holds no quotes.
+bool isAnswer(const QByteArray& message)
+{
+    return message.contains("\"id\"");
+}
+
+bool isRigStatus(const QByteArray& message)
+{
+    return message.contains("\"RigInfo\"") && message.contains("\"freq\"");
+}
+
+bool isRigError(const QByteArray& message)
+{
+    return message.contains("\"RigInfo\"") && message.contains("\"Error\"");
+}
+
+QByteArray portParams(const SimulatedRadio& radio)
+{
+    return "[\"" + radio.portName().toUtf8() + "\"]";
+}
+
+quint16 freeTcpPort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+}
+
+quint16 freeUdpPort()
+{
+    QUdpSocket socket;
+    return socket.bind(QHostAddress(QHostAddress::LocalHost), 0) ? socket.localPort() : 0;
+}
+
+// A second Orvessa shows a message box and waits for a click instead of starting, so the bench waits for the
+// lock to be free. The suite's own copies hold it for seconds at a time.
+bool instanceLockFree()
+{
+    const int fd = ::open(instanceLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return true;
+    QElapsedTimer waited;
+    waited.start();
+    bool free;
+    while (!(free = ::flock(fd, LOCK_EX | LOCK_NB) == 0) && waited.elapsed() < 60000)
+        QThread::msleep(200);
+    ::close(fd);
+    if (!free)
+        std::fprintf(
+            stderr, "orvessa-bench: another Orvessa holds %s: run the bench with a private /tmp\n", instanceLockPath);
+    return free;
+}
+
+// One status read as the service makes it: frequency, mode, PTT, then the meter that goes with it.
+template <typename Radio>
+double statusReadMedian(Radio& rig, bool dirtyErrno, int rounds)
+{
+    Samples times;
+    for (int round = 0; round < rounds; ++round) {
+        // Past Hamlib's cache lifetime, as between two status ticks.
+        QThread::msleep(160);
+        // Qt's non-blocking sockets leave EAGAIN behind in Orvessa's service thread.
+        if (dirtyErrno)
+            errno = EAGAIN;
+        const qint64 from = Poller::now();
+        rig.getFreq(RIG_VFO_CURR);
+        pbwidth_t width;
+        rig.getMode(width, RIG_VFO_CURR);
+        if (rig.getPTT(RIG_VFO_CURR) != RIG_PTT_OFF)
+            rig.getLevelF(RIG_LEVEL_ALC, RIG_VFO_CURR);
+        else
+            rig.getLevelI(RIG_LEVEL_RAWSTR, RIG_VFO_CURR);
+        times.add((Poller::now() - from) / 1e6);
+    }
+    return times.median();
+}
+
+} // namespace
+
+const QStringList Bench::cellNames {QStringLiteral("rtt"),
+                                    QStringLiteral("pipeline"),
+                                    QStringLiteral("relay"),
+                                    QStringLiteral("silent"),
+                                    QStringLiteral("subscribers"),
+                                    QStringLiteral("fanout"),
+                                    QStringLiteral("footprint"),
+                                    QStringLiteral("status")};
+
+Bench::Bench(const Options& options_)
+    : options(options_)
+{
+    QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
+    system.remove(QStringLiteral("DISPLAY"));
+    system.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    system.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    system.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment = system.toStringList();
+}
+
+void Bench::run(std::FILE* out)
+{
+    const QVector<void (Bench::*)()> cells {&Bench::roundTrip,
+                                            &Bench::pipelined,
+                                            &Bench::relay,
+                                            &Bench::silentRadio,
+                                            &Bench::manySubscribers,
+                                            &Bench::fanOut,
+                                            &Bench::footprint,
+                                            &Bench::statusRead};
+    for (int i = 0; i < cells.size(); ++i) {
+        if (options.cells.isEmpty() || options.cells.contains(cellNames.at(i))) {
+            std::fprintf(stderr, "orvessa-bench: %s\n", qPrintable(cellNames.at(i)));
+            (this->*cells.at(i))();
+        }
+    }
+    std::fputs(report.markdown().constData(), out);
+}
+
+void Bench::roundTrip()
+{
+    const int block = std::max(200, int(1000 * options.scale));
+    // Both servers run at once, idle in turn, and are measured in alternating blocks: a drift of the machine's
+    // speed then touches both alike.
+    std::unique_ptr<Session> sessions[2] = {open(Kind::Orvessa, 1), open(Kind::Baseline, 1)};
+    Samples times[2];
+    for (int round = 0; round < 6; ++round) {
+        for (int k = 0; k < 2; ++k) {
+            for (int i = 0; sessions[k] && i < block; ++i) {
+                const qint64 from = Poller::now();
+                if (call(*sessions[k], *sessions[k]->clients.front(), "ovInfo").isEmpty()) {
+                    sessions[k].reset();
+                    times[k] = Samples();
+                } else if (round > 0) {
+                    times[k].add((Poller::now() - from) / 1e6);
+                }
+            }
+        }
+    }
+    report.add(QStringLiteral("ovInfo round trip p50 (ms)"),
+               times[0].median(),
+               times[1].median(),
+               Report::Goal::RatioAtMost,
+               1.2);
+    report.add(QStringLiteral("ovInfo round trip p99 (ms)"),
+               times[0].percentile(99),
+               times[1].percentile(99),
+               Report::Goal::None);
+}
+
+void Bench::pipelined()
+{
+    for (const auto& [connections, depth] : {std::pair {1, 32}, std::pair {8, 16}}) {
+        const std::unique_ptr<Session> sessions[2]
+            = {open(Kind::Orvessa, connections), open(Kind::Baseline, connections)};
+        Samples rates[2];
+        for (int round = 0; round < 5; ++round) {
+            for (int k = 0; k < 2; ++k) {
+                if (sessions[k])
+                    rates[k].add(pipelinedRate(*sessions[k], depth));
+            }
+        }
+        report.add(QStringLiteral("pipelined ovInfo, %1 × %2 in flight (requests/s)").arg(connections).arg(depth),
+                   rates[0].median(),
+                   rates[1].median(),
+                   Report::Goal::RatioAtLeast,
+                   0.75);
+    }
+}
+
+double Bench::pipelinedRate(Session& session, int depth)
+{
+    qint64 answered = 0;
+    qint64 asked = 0;
+    bool refill = true;
+    // Each answer queues the next request on its connection, keeping `depth` in flight; what a round of answers
+    // queued leaves in one write per connection, so the client side stays cheap.
+    const auto next = [&](WsClient& client, const QByteArray&) {
+        ++answered;
+        if (refill) {
+            client.queue(request("ovInfo"));
+            ++asked;
+        }
+    };
+    const auto flush = [&session](qint64) {
+        for (const auto& client : session.clients)
+            client->flush();
+        return never;
+    };
+    for (const auto& client : session.clients) {
+        for (int i = 0; i < depth; ++i)
+            client->queue(request("ovInfo"));
+    }
+    asked = depth * qint64(session.clients.size());
+    drive(session.poller, Poller::now() + seconds(0.2), next, {}, flush);
+    const qint64 before = answered;
+    const qint64 from = Poller::now();
+    drive(session.poller, from + seconds(0.6), next, {}, flush);
+    const double rate = (answered - before) * 1e9 / double(Poller::now() - from);
+    refill = false;
+    // The next window starts with nothing in flight.
+    const bool drained
+        = drive(session.poller, Poller::now() + 2000 * millisecond, next, [&] { return answered == asked; });
+    return drained ? rate : failed;
+}
+
+void Bench::relay()
+{
+    const double rates[2] = {2000, 20000};
+    double p50[2][2] = {{failed, failed}, {failed, failed}};
+    double p99[2][2] = {{failed, failed}, {failed, failed}};
+    double lost[2][2] = {{failed, failed}, {failed, failed}};
+    double best[2] = {failed, failed};
+    for (const Kind kind : {Kind::Orvessa, Kind::Baseline}) {
+        const int k = int(kind);
+        const auto session = open(kind, 1);
+        if (!session || !joinRelay(kind, *session, *session->clients.front()))
+            continue;
+        DatagramSource source(udpPort);
+        const auto tally = [&source](WsClient&, const QByteArray& message) { source.take(message, Poller::now()); };
+        // Sends for `duration`, then gives the relay a second to deliver the rest.
+        const auto runAt = [&](double rate, double duration) {
+            settle(session->poller);
+            source.begin(rate);
+            drive(session->poller, Poller::now() + seconds(duration), tally, {}, [&source](qint64 now) {
+                return source.sendDue(now);
+            });
+            source.end();
+            drive(
+                session->poller, Poller::now() + 1000 * millisecond, tally, [&source] { return source.allArrived(); });
+            return source.allArrived();
+        };
+        runAt(rates[0], 0.5);
+        for (int r = 0; r < 2; ++r) {
+            runAt(rates[r], 3);
+            const Samples latencies = source.latencies();
+            p50[k][r] = latencies.median();
+            p99[k][r] = latencies.percentile(99);
+            lost[k][r] = source.lostCount();
+        }
+        // Doubles the rate until a run loses a datagram, then halves the gap three times.
+        double lossless = 0;
+        double low = 0;
+        double high = 0;
+        for (double rate = 5000; rate <= 1280000; rate *= 2) {
+            if (!runAt(rate, 2)) {
+                high = rate;
+                break;
+            }
+            lossless = source.achievedRate();
+            low = rate;
+            if (lossless < 0.9 * rate) {
+                std::fprintf(stderr, "orvessa-bench: the sender cannot go past %.0f datagrams/s\n", lossless);
+                break;
+            }
+        }
+        for (int step = 0; high > 0 && step < 3; ++step) {
+            const double middle = (low + high) / 2;
+            if (runAt(middle, 2)) {
+                low = middle;
+                lossless = source.achievedRate();
+            } else {
+                high = middle;
+            }
+        }
+        best[k] = lossless;
+    }
+    for (int r = 0; r < 2; ++r) {
+        const QString rate = QString::number(rates[r] / 1000) + QStringLiteral(",000/s");
+        report.add(QStringLiteral("relay at %1, p50 (ms)").arg(rate), p50[0][r], p50[1][r], Report::Goal::None);
+        report.add(
+            QStringLiteral("relay at %1, p99 (ms)").arg(rate), p99[0][r], p99[1][r], Report::Goal::RatioAtMost, 1.5);
+        report.add(
+            QStringLiteral("relay at %1, datagrams lost").arg(rate), lost[0][r], lost[1][r], Report::Goal::AtMost, 0);
+    }
+    report.add(
+        QStringLiteral("highest lossless relay rate (datagrams/s)"), best[0], best[1], Report::Goal::RatioAtLeast, 0.8);
+}
+
+void Bench::silentRadio()
+{
+    SimulatedRadio steady;
+    SimulatedRadio silent;
+    double askP99 = failed;
+    double relayP99 = failed;
+    double pushRate = failed;
+    double lost = failed;
+    const auto session = open(Kind::Orvessa, 2);
+    WsClient* const listener = session ? session->clients.at(0).get() : nullptr;
+    WsClient* const asker = session ? session->clients.at(1).get() : nullptr;
+    bool failing = false;
+    if (session && connectRadio(*session, *listener, steady, true) && connectRadio(*session, *listener, silent, true)
+        && joinRelay(Kind::Orvessa, *session, *listener)) {
+        silent.setAnswering(false);
+        drive(
+            session->poller,
+            Poller::now() + 40000 * millisecond,
+            [&](WsClient& client, const QByteArray& message) {
+                failing = failing || (&client == listener && isRigError(message));
+            },
+            [&failing] { return failing; });
+    }
+    if (failing) {
+        DatagramSource source(udpPort);
+        Samples asks;
+        qint64 asked = 0;
+        qint64 nextAsk = 0;
+        int pushes = 0;
+        const qint64 from = Poller::now();
+        const qint64 until = from + seconds(10);
+        const auto handler = [&](WsClient& client, const QByteArray& message) {
+            const qint64 now = Poller::now();
+            if (&client == asker && asked) {
+                asks.add((now - asked) / 1e6);
+                asked = 0;
+            } else if (&client == listener && !source.take(message, now) && isRigStatus(message) && now < until) {
+                ++pushes;
+            }
+        };
+        // ovInfo a hundred times a second, one at a time: enough for a p99 without loading the server.
+        const auto tick = [&](qint64 now) {
+            const qint64 due = source.sendDue(now);
+            if (now >= until)
+                return due;
+            if (!asked && now >= nextAsk) {
+                asker->send(request("ovInfo"));
+                asked = now;
+                nextAsk = now + 10 * millisecond;
+            }
+            return asked ? due : std::min(due, nextAsk);
+        };
+        source.begin(2000);
+        drive(session->poller, until, handler, {}, tick);
+        source.end();
+        // A blocked server owes answers for seconds; what has not come by then never arrived.
+        drive(session->poller, Poller::now() + 12000 * millisecond, handler, [&] {
+            return source.allArrived() && !asked;
+        });
+        if (asked)
+            asks.add(std::numeric_limits<double>::infinity());
+        askP99 = asks.percentile(99);
+        relayP99 = source.latencies().percentile(99);
+        pushRate = pushes * 1e9 / double(until - from);
+        lost = source.lostCount();
+    }
+    report.add(QStringLiteral("one radio silent: ovInfo p99 on another connection (ms)"),
+               askP99,
+               {},
+               Report::Goal::AtMost,
+               50);
+    report.add(QStringLiteral("one radio silent: relay p99 at 2,000/s (ms)"), relayP99, {}, Report::Goal::AtMost, 50);
+    report.add(QStringLiteral("one radio silent: relayed datagrams lost"), lost, {}, Report::Goal::None);
+    report.add(QStringLiteral("one radio silent: the other radio's pushes per second"),
+               pushRate,
+               {},
+               Report::Goal::AtLeast,
+               3.5);
+}
+
+void Bench::manySubscribers()
+{
+    constexpr int subscribers = 100;
+    SimulatedRadio radio;
+    double readsPerTick = failed;
+    double cpu = failed;
+    const auto session = open(Kind::Orvessa, subscribers);
+    if (session && connectRadio(*session, *session->clients.front(), radio, true)) {
+        WsClient* const first = session->clients.front().get();
+        int pushes = 0;
+        int answered = 0;
+        const auto handler = [&](WsClient& client, const QByteArray& message) {
+            pushes += &client == first && isRigStatus(message);
+            answered += isAnswer(message);
+        };
+        drive(session->poller, Poller::now() + 1000 * millisecond, handler);
+        pushes = 0;
+        int commands = radio.commandCount();
+        drive(session->poller, Poller::now() + seconds(3), handler);
+        const double commandsPerRead = double(radio.commandCount() - commands) / pushes;
+
+        answered = 0;
+        for (std::size_t i = 1; i < session->clients.size(); ++i)
+            session->clients.at(i)->send(request("rigInfoSubscribe", portParams(radio)));
+        drive(
+            session->poller, Poller::now() + 10000 * millisecond, handler, [&] { return answered == subscribers - 1; });
+        pushes = 0;
+        commands = radio.commandCount();
+        const double cpuBefore = session->server->cpuSeconds();
+        const qint64 from = Poller::now();
+        drive(session->poller, from + seconds(10), handler);
+        readsPerTick = (radio.commandCount() - commands) / commandsPerRead / pushes;
+        cpu = (session->server->cpuSeconds() - cpuBefore) * 1e11 / double(Poller::now() - from);
+    }
+    report.add(QStringLiteral("100 subscribers of one radio: radio reads per tick"),
+               readsPerTick,
+               {},
+               Report::Goal::AtMost,
+               1.1);
+    report.add(
+        QStringLiteral("100 subscribers of one radio: Orvessa CPU (% of a core)"), cpu, {}, Report::Goal::AtMost, 10);
+}
+
+void Bench::fanOut()
+{
+    constexpr int connections = 4000;
+    double cpuMs[2] = {failed, failed};
+    for (const Kind kind : {Kind::Orvessa, Kind::Baseline}) {
+        const auto session = open(kind, connections);
+        if (!session || !joinRelay(kind, *session, *session->clients.front()))
+            continue;
+        int answers = 0;
+        int deliveries = 0;
+        const auto count = [&](WsClient&, const QByteArray& message) {
+            answers += isAnswer(message);
+            deliveries += message.contains("\"QsoInfo\"");
+        };
+        for (std::size_t i = 1; i < session->clients.size(); ++i)
+            session->clients.at(i)->send(request("udpQsoSubscribe"));
+        if (!drive(session->poller, Poller::now() + 60000 * millisecond, count, [&] {
+                return answers == connections - 1;
+            }))
+            continue;
+        DatagramSource source(udpPort);
+        Samples times;
+        for (int round = 0; round < 5; ++round) {
+            settle(session->poller);
+            deliveries = 0;
+            const qint64 before = session->server->runNanoseconds();
+            source.begin(1);
+            source.sendDue(Poller::now());
+            source.end();
+            if (!drive(session->poller, Poller::now() + 20000 * millisecond, count, [&] {
+                    return deliveries == connections;
+                }))
+                break;
+            times.add((session->server->runNanoseconds() - before) / 1e6);
+        }
+        if (times.count() == 5)
+            cpuMs[int(kind)] = times.median();
+    }
+    report.add(QStringLiteral("one datagram to 4,000 subscribers: server CPU (ms)"),
+               cpuMs[0],
+               cpuMs[1],
+               Report::Goal::AtMost,
+               50);
+}
+
+void Bench::footprint()
+{
+    constexpr int idleClients = 300;
+    double startup[2] = {failed, failed};
+    double idle[2] = {failed, failed};
+    double perClient[2] = {failed, failed};
+    for (const Kind kind : {Kind::Orvessa, Kind::Baseline}) {
+        const int k = int(kind);
+        Samples starts;
+        for (int i = 0; i < 3; ++i) {
+            if (const auto session = open(kind, 0))
+                starts.add(session->server->startupMs());
+        }
+        const auto session = open(kind, 0);
+        if (!session || starts.count() < 3)
+            continue;
+        startup[k] = starts.median();
+        QThread::msleep(500);
+        const double rss = session->server->rssKiB();
+        idle[k] = rss / 1024;
+        if (connectClients(*session, idleClients)) {
+            QThread::msleep(500);
+            perClient[k] = (session->server->rssKiB() - rss) / idleClients;
+        }
+    }
+    report.add(QStringLiteral("start-up to listening (ms)"), startup[0], startup[1], Report::Goal::AtMost, 300);
+    report.add(QStringLiteral("idle RSS (MiB)"), idle[0], idle[1], Report::Goal::AtMost, 40);
+    report.add(
+        QStringLiteral("RSS per idle client, 300 clients (KiB)"), perClient[0], perClient[1], Report::Goal::AtMost, 64);
+}
+
+void Bench::statusRead()
+{
+    const int rounds = std::max(5, int(20 * options.scale));
+    SimulatedRadio radio;
+    double rig[2] = {failed, failed};
+    double krRig[2] = {failed, failed};
+    try {
+        KrRig direct(Ft991Protocol::modelId);
+        direct.setConf("rig_pathname", radio.portName().toUtf8().constData());
+        direct.setConf("serial_speed", "38400");
+        direct.setConf("cache_timeout", "150");
+        direct.open();
+        for (const bool dirty : {false, true}) {
+            rig[dirty] = statusReadMedian(static_cast<Rig&>(direct), dirty, rounds);
+            krRig[dirty] = statusReadMedian(direct, dirty, rounds);
+        }
+        direct.close();
+    } catch (const RigException& failure) {
+        std::fprintf(stderr, "orvessa-bench: %s\n", failure.message);
+    }
+    double through = failed;
+    const auto session = open(Kind::Orvessa, 1);
+    if (session && connectRadio(*session, *session->clients.front(), radio, false)) {
+        Samples times;
+        for (int round = 0; round < rounds; ++round) {
+            QThread::msleep(160);
+            const qint64 from = Poller::now();
+            if (!call(*session, *session->clients.front(), "rigInfo", portParams(radio)).contains("\"freq\""))
+                break;
+            times.add((Poller::now() - from) / 1e6);
+        }
+        if (times.count() == rounds)
+            through = times.median();
+    }
+    // The baseline column holds Hamlib's own Rig: KrRig must not be slower.
+    report.add(QStringLiteral("status read, errno clean: KrRig vs Hamlib's Rig (ms)"),
+               krRig[0],
+               rig[0],
+               Report::Goal::RatioAtMost,
+               1.1);
+    report.add(QStringLiteral("status read, errno EAGAIN: KrRig vs Hamlib's Rig (ms)"),
+               krRig[1],
+               rig[1],
+               Report::Goal::RatioAtMost,
+               1.1);
+    report.add(QStringLiteral("rigInfo round trip through Orvessa vs direct KrRig read (ms)"),
+               through,
+               krRig[0],
+               Report::Goal::AtMostBaselinePlus,
+               2);
+}
+
+std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
+{
+    port = freeTcpPort();
+    udpPort = freeUdpPort();
+    QString program = options.baseline;
+    QStringList arguments {QString::number(port), QString::number(udpPort), allowedOrigins().constFirst()};
+    if (kind == Kind::Orvessa) {
+        if (!lockHeld)
+            lockHeld = !instanceLockFree();
+        if (lockHeld)
+            return nullptr;
+        QSettings settings(config.filePath(AppSettings::organizationName + QLatin1Char('/')
+                                           + AppSettings::applicationName + QStringLiteral(".conf")),
+                           QSettings::IniFormat);
+        settings.setValue(AppSettings::serverPortKey, port);
+        // An everyday start, not the first one: no autostart entry to write, no message to show.
+        settings.setValue(AppSettings::autostartInstalledKey, true);
+        settings.setValue(AppSettings::notificationShownKey, AppSettings::version);
+        settings.sync();
+        program = options.orvessa;
+        arguments.clear();
+    }
+    auto session = std::make_unique<Session>();
+    session->server = std::make_unique<ServerProcess>(program, arguments, environment, options.serverCpu);
+    if (!session->server->start(port, 10000)) {
+        std::fprintf(stderr, "orvessa-bench: %s did not listen within 10 s\n", qPrintable(program));
+        return nullptr;
+    }
+    return connectClients(*session, count) ? std::move(session) : nullptr;
+}
+
+bool Bench::connectClients(Session& session, int count)
+{
+    const QByteArray origin = allowedOrigins().constFirst().toUtf8();
+    for (int i = 0; i < count; ++i) {
+        auto client = std::make_unique<WsClient>();
+        if (!client->open(port, origin, 3000)) {
+            std::fprintf(stderr, "orvessa-bench: client %d of %d could not connect\n", i + 1, count);
+            return false;
+        }
+        session.poller.add(client.get());
+        session.clients.push_back(std::move(client));
+    }
+    return true;
+}
+
+bool Bench::joinRelay(Kind kind, Session& session, WsClient& client)
+{
+    const QByteArray params = "[" + QByteArray::number(udpPort) + ",\"127.0.0.1\",\"\",[]]";
+    return (kind == Kind::Baseline || call(session, client, "udpQsoStartFilters", params).contains("Started UDP QSO"))
+        && call(session, client, "udpQsoSubscribe").contains("Subscribed");
+}
+
+bool Bench::connectRadio(Session& session, WsClient& client, const SimulatedRadio& radio, bool subscribe)
+{
+    const QByteArray params
+        = "[\"" + radio.portName().toUtf8() + "\"," + QByteArray::number(Ft991Protocol::modelId) + ",\"38400\"]";
+    return !radio.portName().isEmpty() && call(session, client, "connectRig", params, 30000).contains("Rig connected")
+        && (!subscribe || call(session, client, "rigInfoSubscribe", portParams(radio)).contains("\"subscribed\""));
+}
+
+QByteArray Bench::call(Session& session, WsClient& client, const char* method, const QByteArray& params, int timeoutMs)
+{
+    QByteArray answer;
+    if (client.send(request(method, params))) {
+        drive(
+            session.poller,
+            Poller::now() + timeoutMs * millisecond,
+            [&](WsClient& from, const QByteArray& message) {
+                if (&from == &client && isAnswer(message))
+                    answer = message;
+            },
+            [&answer] { return !answer.isEmpty(); });
+    }
+    return answer;
+}
+
+QByteArray Bench::request(const char* method, const QByteArray& params)
+{
+    QByteArray text = "{\"jsonrpc\":\"2.0\",\"method\":\"" + QByteArray(method) + '"';
+    if (!params.isEmpty())
+        text += ",\"params\":" + params;
+    return text + ",\"id\":" + QByteArray::number(nextId++) + '}';
+}
+
+bool Bench::drive(Poller& poller,
+                  qint64 deadline,
+                  const WsClient::Handler& handler,
+                  const std::function<bool()>& done,
+                  const std::function<qint64(qint64 now)>& tick)
+{
+    for (;;) {
+        const qint64 now = Poller::now();
+        const qint64 wake = tick ? tick(now) : never;
+        if (done && done())
+            return true;
+        if (now >= deadline)
+            return false;
+        poller.wait(std::min(deadline, wake), handler);
+    }
+}
+
+void Bench::settle(Poller& poller)
+{
+    const qint64 quiet = 200 * millisecond;
+    qint64 last = Poller::now();
+    drive(
+        poller,
+        last + 3000 * millisecond,
+        [&last](WsClient&, const QByteArray&) { last = Poller::now(); },
+        [&] { return Poller::now() - last >= quiet; },
+        [&](qint64) { return last + quiet; });
+}
+
+qint64 Bench::seconds(double value) const
+{
+    return qint64(value * options.scale * 1e9);
+}
