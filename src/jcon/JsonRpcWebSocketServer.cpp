@@ -3,6 +3,8 @@
 #include "JsonRpcEndpoint.h"
 #include "JsonRpcWebSocket.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
@@ -13,23 +15,28 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(const QStringList& allowedOrigins
                                                QObject* parent,
                                                std::shared_ptr<JsonRpcLogger> logger_)
     : JsonRpcServer(parent, std::move(logger_))
+    , listener(new QTcpServer(this))
     , server(new QWebSocketServer(
           QStringLiteral("Restricted JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
     , allowedOrigins(allowedOrigins_)
 {
+    connect(listener, &QTcpServer::newConnection, this, &JsonRpcWebSocketServer::acceptConnections);
     connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &JsonRpcWebSocketServer::checkOrigin);
 }
 
 JsonRpcWebSocketServer::JsonRpcWebSocketServer(QObject* parent, std::shared_ptr<JsonRpcLogger> logger_)
     : JsonRpcServer(parent, std::move(logger_))
+    , listener(new QTcpServer(this))
     , server(new QWebSocketServer(QStringLiteral("JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
 {
+    connect(listener, &QTcpServer::newConnection, this, &JsonRpcWebSocketServer::acceptConnections);
     connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
 }
 
 JsonRpcWebSocketServer::~JsonRpcWebSocketServer()
 {
+    disconnect(listener, nullptr, this, nullptr);
     disconnect(server, nullptr, this, nullptr);
     close();
     delete server;
@@ -50,7 +57,15 @@ bool JsonRpcWebSocketServer::listen(int port_)
 bool JsonRpcWebSocketServer::listen(const QHostAddress& address, int port_)
 {
     logInfo(QStringLiteral("listening on port %2").arg(port_));
-    return server->listen(address, static_cast<quint16>(port_));
+    return listener->listen(address, static_cast<quint16>(port_));
+}
+
+void JsonRpcWebSocketServer::acceptConnections()
+{
+    while (QTcpSocket* socket = listener->nextPendingConnection()) {
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        server->handleConnection(socket);
+    }
 }
 
 void JsonRpcWebSocketServer::close()
@@ -58,12 +73,12 @@ void JsonRpcWebSocketServer::close()
     for (JsonRpcEndpoint* endpoint : connectedEndpoints()) {
         endpoint->disconnectFromHost();
     }
-    server->close();
+    listener->close();
 }
 
 int JsonRpcWebSocketServer::port() const
 {
-    return server->isListening() ? server->serverPort() : 0;
+    return listener->isListening() ? listener->serverPort() : 0;
 }
 
 JsonRpcEndpoint* JsonRpcWebSocketServer::endpointForSocket(QObject* socket)

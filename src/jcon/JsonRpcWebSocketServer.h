@@ -8,6 +8,7 @@
 
 #include <map>
 
+class QTcpServer;
 class QWebSocket;
 class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
@@ -43,7 +44,11 @@ protected slots:
 
 private:
     void checkOrigin(QWebSocketCorsAuthenticator* authenticator);
+    void acceptConnections();
 
+    // Accepts the TCP connections that the WebSocket server then upgrades: only here can each socket be told
+    // to send at once (TCP_NODELAY), so a message that follows another does not wait for the peer's ACK.
+    QTcpServer* listener;
     QWebSocketServer* server;
     QStringList allowedOrigins;
     std::map<QWebSocket*, std::shared_ptr<JsonRpcEndpoint>> clients;
