@@ -42,6 +42,22 @@ MyFuture::MyFuture(std::function<QVariant()> work_, QThreadPool* pool_)
     , guard(std::make_shared<UnstartedGuard>(watcher))
 { }
 
+MyFuture::MyFuture(QFuture<QVariant> running_)
+    : running(std::move(running_))
+    , watcher(new QFutureWatcher<QVariant>())
+    , once(std::make_shared<std::once_flag>())
+    , guard(std::make_shared<UnstartedGuard>(watcher))
+{ }
+
+MyFuture MyFuture::ready(const QVariant& value)
+{
+    QFutureInterface<QVariant> promise;
+    promise.reportStarted();
+    promise.reportResult(value);
+    promise.reportFinished();
+    return MyFuture(promise.future());
+}
+
 void MyFuture::start(QObject* context,
                      jcon::JsonRpcEndpoint* endpoint,
                      std::function<void(QVariant)> onSuccess,
@@ -73,6 +89,6 @@ void MyFuture::start(QObject* context,
                     onCancelled();
                 });
         }
-        watched->setFuture(QtConcurrent::run(pool, [task = work] { return runGuarded(task); }));
+        watched->setFuture(work ? QtConcurrent::run(pool, [task = work] { return runGuarded(task); }) : running);
     });
 }

@@ -2,6 +2,7 @@
 // Copies share one start; the answer runs in the thread of the context given to start().
 #pragma once
 
+#include <QFuture>
 #include <QFutureWatcher>
 #include <QMetaType>
 #include <QThreadPool>
@@ -22,6 +23,10 @@ public:
     MyFuture() = default;
     // A null pool means the global one.
     explicit MyFuture(std::function<QVariant()> work, QThreadPool* pool = nullptr);
+    // A value that other work, already under way, is producing: start() only waits for it.
+    explicit MyFuture(QFuture<QVariant> running);
+    // A value known at once, answered the same way as one that took time.
+    static MyFuture ready(const QVariant& value);
 
     // Starts the work once across all copies. onSuccess gets its value in context's thread, unless the
     // endpoint disconnects first: then onCancelled runs instead and the value is dropped.
@@ -48,6 +53,7 @@ private:
 
     QThreadPool* pool = nullptr;
     std::function<QVariant()> work;
+    QFuture<QVariant> running;
     QFutureWatcher<QVariant>* watcher = nullptr;
     std::shared_ptr<std::once_flag> once;
     std::shared_ptr<UnstartedGuard> guard;

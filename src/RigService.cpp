@@ -3,18 +3,22 @@
 #include "AppSettings.h"
 #include "KrRig.h"
 #include "Log.h"
+#include "RigWorker.h"
 #include "UdpMulticast.h"
 #include "jcon/JsonRpcEndpoint.h"
 #include "jcon/JsonRpcServer.h"
 
+#include <QFutureInterface>
 #include <QHostAddress>
 #include <QNetworkInterface>
+#include <QPointer>
 #include <QSerialPortInfo>
 #include <QThread>
 
 #include <hamlib/rigclass.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -76,6 +80,28 @@ void logUSBInfo(const QSerialPortInfo& port)
     LOG("{}\n", details);
 }
 
+// The status map of rigInfo and of every RigInfo push.
+QVariantMap readStatus(KrRig& rig)
+{
+    const double freq = rig.getFreq(RIG_VFO_CURR);
+    pbwidth_t width = 0;
+    const rmode_t mode = rig.getMode(width, RIG_VFO_CURR);
+    const int ptt = rig.getPTT(RIG_VFO_CURR);
+    const QVariant signal = ptt != 0 ? QVariant(rig.getLevelF(RIG_LEVEL_ALC, RIG_VFO_CURR))
+                                     : QVariant(rig.getLevelI(RIG_LEVEL_RAWSTR, RIG_VFO_CURR));
+    return {{QStringLiteral("freq"), freq},
+            {QStringLiteral("mode"), QString::fromUtf8(rig_strrmode(mode))},
+            {QStringLiteral("ptt"), ptt},
+            {QStringLiteral("signal"), signal}};
+}
+
+QVector<jcon::JsonRpcEndpoint*> endpointList(const QSet<jcon::JsonRpcEndpoint*>& endpoints)
+{
+    return QVector<jcon::JsonRpcEndpoint*>(endpoints.cbegin(), endpoints.cend());
+}
+
+std::atomic<bool> radioThreadLeftBehind {false};
+
 vfo_t vfoFromText(const QString& text)
 {
     if (text == QLatin1String("VFOA")) {
@@ -116,9 +142,71 @@ RigService::RigService(QObject* parent)
     connect(udpThread, &QThread::started, udpReceiver, &UdpMulticast::UdpMulticastInit);
     connect(udpReceiver, &UdpMulticast::newQso, this, &RigService::udpQsoPush);
     udpThread->start(QThread::InheritPriority);
+
+    radioThread = new QThread();
+    radioThread->setObjectName(QStringLiteral("radios"));
+    radios = new RigWorker();
+    radios->moveToThread(radioThread);
+    connect(radioThread, &QThread::finished, radios, &QObject::deleteLater);
+    connect(radios, &RigWorker::done, this, &RigService::radioDone);
+    radioThread->start(QThread::InheritPriority);
 }
 
-RigService::~RigService() = default;
+RigService::~RigService()
+{
+    // A Hamlib call on a radio that does not answer cannot be cut short: wait a moment, then leave the
+    // thread to the end of the process rather than hold everyone up.
+    radioThread->quit();
+    if (radioThread->wait(1500)) {
+        delete radioThread;
+    } else {
+        LOG("Radio thread busy, left to the end of the process\n");
+        radioThreadLeftBehind = true;
+    }
+}
+
+bool RigService::leftRadioThreadBehind()
+{
+    return radioThreadLeftBehind;
+}
+
+void RigService::post(std::function<QVariant(RigWorker&)> work, std::function<void(const QVariant&)> then)
+{
+    const quint64 ticket = nextTicket++;
+    waiting.insert(ticket, std::move(then));
+    radios->post(ticket, std::move(work));
+}
+
+void RigService::radioDone(quint64 ticket, QVariant result)
+{
+    const std::function<void(const QVariant&)> then = waiting.take(ticket);
+    if (then) {
+        then(result);
+    }
+}
+
+std::optional<QVariantMap> RigService::refusal(const QString& port, bool textsGiven) const
+{
+    if (port.isNull() || !textsGiven) {
+        return errorEnvelope(QStringLiteral("Invalid params"));
+    }
+    if (!rigs.contains(port)) {
+        return errorEnvelope(QStringLiteral("Rig not connected"));
+    }
+    return std::nullopt;
+}
+
+MyFuture RigService::onRadio(const QString& port, std::function<QVariantMap(KrRig&)> work)
+{
+    QFutureInterface<QVariant> answer;
+    answer.reportStarted();
+    post([port, work = std::move(work)](RigWorker& worker) { return QVariant(worker.use(port, work)); },
+         [answer](const QVariant& result) mutable {
+             answer.reportResult(result);
+             answer.reportFinished();
+         });
+    return MyFuture(answer.future());
+}
 
 void RigService::buildRigCatalogue()
 {
@@ -134,12 +222,6 @@ void RigService::buildRigCatalogue()
         }
         return a.value(QStringLiteral("Model")).toString() < b.value(QStringLiteral("Model")).toString();
     });
-}
-
-KrRig* RigService::connectedRig(const QString& port) const
-{
-    const auto found = rigs.constFind(port);
-    return found == rigs.cend() ? nullptr : found.value().get();
 }
 
 bool RigService::inCatalogue(uint modelId) const
@@ -171,121 +253,104 @@ QVariantList RigService::listUSB()
     return ports;
 }
 
-QVariantMap RigService::connectRig(QString& serial, uint model_id, QString& serial_speed)
+MyFuture RigService::connectRig(QString& serial, uint model_id, QString& serial_speed)
 {
     if (serial.isNull() || serial_speed.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
+        return MyFuture::ready(errorEnvelope(QStringLiteral("Invalid params")));
     }
     LOG("IP: {}\n", peerText(jcon::JsonRpcServer::currentEndpoint()));
     if (!inCatalogue(model_id)) {
         LOG("Rig model not supported\n");
-        return errorEnvelope(QStringLiteral("Rig model not supported"));
+        return MyFuture::ready(errorEnvelope(QStringLiteral("Rig model not supported")));
     }
-    if (rigs.contains(serial)) {
+    if (rigs.contains(serial) || opening.contains(serial)) {
         LOG("Serial port already connected\n");
-        return successEnvelope(QStringLiteral("Serial port already connected"));
+        return MyFuture::ready(successEnvelope(QStringLiteral("Serial port already connected")));
     }
 
-    std::unique_ptr<KrRig> rig;
-    try {
-        rig = std::make_unique<KrRig>(model_id);
-        rig->setConf("rig_pathname", serial.toUtf8().constData());
-        rig->setConf("serial_speed", serial_speed.toUtf8().constData());
-        rig->setConf("cache_timeout", "150");
-        LOG("Openeing rig {} {}\n", serial, serial_speed);
-        rig->open();
-        rig->getFreq(RIG_VFO_CURR);
-        LOG("Freq\n");
-    } catch (const RigException& failure) {
-        LOG("{}\n", failure.message);
-        rig.reset();
-        return errorEnvelope(QStringLiteral("Cannot connect rig"));
-    }
-
-    rigs.insert(serial, std::shared_ptr<KrRig>(rig.release()));
-    rigInfoSubscribers.insert(serial, {});
-    return successEnvelope(QStringLiteral("Rig connected"));
+    opening.insert(serial);
+    QFutureInterface<QVariant> answer;
+    answer.reportStarted();
+    const QString port = serial;
+    const QString speed = serial_speed;
+    post([port, model_id, speed](RigWorker& worker) { return QVariant(worker.open(port, model_id, speed)); },
+         [this, port, answer](const QVariant& result) mutable {
+             opening.remove(port);
+             const QVariantMap info = result.toMap();
+             if (info.isEmpty()) {
+                 answer.reportResult(errorEnvelope(QStringLiteral("Cannot connect rig")));
+             } else {
+                 ConnectedRig& rig = rigs[port];
+                 rig.info = info;
+                 rig.id = nextTicket++;
+                 rigInfoSubscribers.insert(port, {});
+                 answer.reportResult(successEnvelope(QStringLiteral("Rig connected")));
+             }
+             answer.reportFinished();
+         });
+    return MyFuture(answer.future());
 }
 
 QVariantList RigService::listConnectedRigs()
 {
+    // Described once, when connected: a busy or silent radio holds no one up here.
     QVariantList described;
-    for (auto it = rigs.cbegin(); it != rigs.cend(); ++it) {
-        const std::shared_ptr<KrRig> rig = it.value();
-        try {
-            described.append(rig->info());
-        } catch (const RigException& failure) {
-            // The port text is what Hamlib was given as its path; the list stays complete.
-            LOG("{}\n", failure.message);
-            described.append(QVariantMap {{QStringLiteral("Location"), it.key()},
-                                          {QStringLiteral("ID"), uint(rig->caps->rig_model)},
-                                          {QStringLiteral("Model"), QString::fromUtf8(rig->caps->model_name)},
-                                          {QStringLiteral("Brand"), QString::fromUtf8(rig->caps->mfg_name)}});
-        }
+    for (const ConnectedRig& rig : qAsConst(rigs)) {
+        described.append(rig.info);
     }
     return described;
 }
 
-QVariantMap RigService::disconnectRig(QString& serialName)
+MyFuture RigService::disconnectRig(QString& serialName)
 {
-    if (serialName.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
-    }
-    KrRig* rig = connectedRig(serialName);
-    if (!rig) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
-    }
-    try {
-        rig->close();
-    } catch (const RigException& failure) {
-        // The rig leaves the table all the same: nothing could use it again.
-        LOG("{}\n", failure.message);
+    if (const auto refused = refusal(serialName)) {
+        return MyFuture::ready(*refused);
     }
     rigs.remove(serialName);
-
-    const QSet<jcon::JsonRpcEndpoint*> subscribers = rigInfoSubscribers.take(serialName);
+    QVector<QPointer<jcon::JsonRpcEndpoint>> others;
     jcon::JsonRpcEndpoint* caller = jcon::JsonRpcServer::currentEndpoint();
-    const QVariantMap notice = goneNotice(serialName + QStringLiteral(" disconnected"));
-    for (jcon::JsonRpcEndpoint* endpoint : subscribers) {
+    for (jcon::JsonRpcEndpoint* endpoint : rigInfoSubscribers.take(serialName)) {
         if (endpoint != caller) {
-            emit sendUnsolicitedNotification(endpoint, QStringLiteral("RigInfo"), notice);
+            others.append(endpoint);
         }
     }
-    return successEnvelope(QStringLiteral("Rig disconnected"));
+
+    // The close waits for the work asked of the radio before it; so do the notices and the answer.
+    QFutureInterface<QVariant> answer;
+    answer.reportStarted();
+    const QString port = serialName;
+    post(
+        [port](RigWorker& worker) {
+            worker.close(port);
+            return QVariant();
+        },
+        [this, port, others, answer](const QVariant&) mutable {
+            QVector<jcon::JsonRpcEndpoint*> told;
+            for (const QPointer<jcon::JsonRpcEndpoint>& endpoint : others) {
+                if (endpoint) {
+                    told.append(endpoint);
+                }
+            }
+            emit sendUnsolicitedNotifications(
+                told, QStringLiteral("RigInfo"), goneNotice(port + QStringLiteral(" disconnected")));
+            answer.reportResult(successEnvelope(QStringLiteral("Rig disconnected")));
+            answer.reportFinished();
+        });
+    return MyFuture(answer.future());
 }
 
-QVariantMap RigService::rigInfo(QString& serialName)
+MyFuture RigService::rigInfo(QString& serialName)
 {
-    if (serialName.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
+    if (const auto refused = refusal(serialName)) {
+        return MyFuture::ready(*refused);
     }
-    KrRig* rig = connectedRig(serialName);
-    if (!rig) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
-    }
-    try {
-        const double freq = rig->getFreq(RIG_VFO_CURR);
-        pbwidth_t width = 0;
-        const rmode_t mode = rig->getMode(width, RIG_VFO_CURR);
-        const int ptt = rig->getPTT(RIG_VFO_CURR);
-        const QVariant signal = ptt != 0 ? QVariant(rig->getLevelF(RIG_LEVEL_ALC, RIG_VFO_CURR))
-                                         : QVariant(rig->getLevelI(RIG_LEVEL_RAWSTR, RIG_VFO_CURR));
-        return {{QStringLiteral("freq"), freq},
-                {QStringLiteral("mode"), QString::fromUtf8(rig_strrmode(mode))},
-                {QStringLiteral("ptt"), ptt},
-                {QStringLiteral("signal"), signal}};
-    } catch (const RigException& failure) {
-        return errorEnvelope(QString::fromUtf8(failure.message));
-    }
+    return onRadio(serialName, readStatus);
 }
 
 QVariantMap RigService::rigInfoSubscribe(QString& serialName)
 {
-    if (serialName.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
-    }
-    if (!rigs.contains(serialName)) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
+    if (const auto refused = refusal(serialName)) {
+        return *refused;
     }
     QSet<jcon::JsonRpcEndpoint*>& subscribers = rigInfoSubscribers[serialName];
     jcon::JsonRpcEndpoint* caller = jcon::JsonRpcServer::currentEndpoint();
@@ -299,11 +364,8 @@ QVariantMap RigService::rigInfoSubscribe(QString& serialName)
 
 QVariantMap RigService::rigInfoUnsubscribe(QString& serialName)
 {
-    if (serialName.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
-    }
-    if (!rigs.contains(serialName)) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
+    if (const auto refused = refusal(serialName)) {
+        return *refused;
     }
     QSet<jcon::JsonRpcEndpoint*>& subscribers = rigInfoSubscribers[serialName];
     jcon::JsonRpcEndpoint* caller = jcon::JsonRpcServer::currentEndpoint();
@@ -316,98 +378,92 @@ QVariantMap RigService::rigInfoUnsubscribe(QString& serialName)
 
 void RigService::rigInfoPush()
 {
-    const QStringList ports = rigInfoSubscribers.keys();
-    for (QString port : ports) {
-        const QSet<jcon::JsonRpcEndpoint*> subscribers = rigInfoSubscribers.value(port);
-        if (subscribers.isEmpty()) {
+    for (auto subscribers = rigInfoSubscribers.cbegin(); subscribers != rigInfoSubscribers.cend(); ++subscribers) {
+        const auto found = rigs.find(subscribers.key());
+        if (subscribers->isEmpty() || found == rigs.end()) {
             continue;
         }
-        const QVariantMap status = rigInfo(port);
-        for (jcon::JsonRpcEndpoint* endpoint : subscribers) {
-            emit sendUnsolicitedNotification(endpoint, QStringLiteral("RigInfo"), status);
+        // One read in flight per radio; one that fails is asked again once a second, not at every tick.
+        ConnectedRig& rig = found.value();
+        if (rig.reading || (rig.failing && rig.lastRead.elapsed() < 1000)) {
+            continue;
         }
+        rig.reading = true;
+        rig.lastRead.start();
+        const QString port = subscribers.key();
+        const quint64 id = rig.id;
+        post([port](RigWorker& worker) { return QVariant(worker.use(port, readStatus)); },
+             [this, port, id](const QVariant& result) {
+                 const auto read = rigs.find(port);
+                 if (read == rigs.end() || read->id != id) {
+                     return;
+                 }
+                 const QVariantMap status = result.toMap();
+                 read->reading = false;
+                 read->failing = status.contains(QStringLiteral("Error"));
+                 emit sendUnsolicitedNotifications(
+                     endpointList(rigInfoSubscribers.value(port)), QStringLiteral("RigInfo"), status);
+             });
     }
 }
 
-QVariantMap RigService::setFreq(QString& serialName, double frequency)
+MyFuture RigService::setFreq(QString& serialName, double frequency)
 {
-    if (serialName.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
+    if (const auto refused = refusal(serialName)) {
+        return MyFuture::ready(*refused);
     }
-    KrRig* rig = connectedRig(serialName);
-    if (!rig) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
-    }
-    try {
-        rig->setFreq(frequency, RIG_VFO_CURR);
-        const double readBack = rig->getFreq(RIG_VFO_CURR);
-        return successEnvelope(QStringLiteral("Frequency set"), {{QStringLiteral("freq"), readBack}});
-    } catch (const RigException& failure) {
-        return errorEnvelope(QString::fromUtf8(failure.message));
-    }
+    return onRadio(serialName, [frequency](KrRig& rig) {
+        rig.setFreq(frequency, RIG_VFO_CURR);
+        return successEnvelope(QStringLiteral("Frequency set"), {{QStringLiteral("freq"), rig.getFreq(RIG_VFO_CURR)}});
+    });
 }
 
-QVariantMap RigService::setMode(QString& serialName, QString& mode, int passband)
+MyFuture RigService::setMode(QString& serialName, QString& mode, int passband)
 {
-    if (serialName.isNull() || mode.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
+    if (const auto refused = refusal(serialName, !mode.isNull())) {
+        return MyFuture::ready(*refused);
     }
-    KrRig* rig = connectedRig(serialName);
-    if (!rig) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
-    }
-    const rmode_t bits = rig_parse_mode(mode.toUtf8().constData());
-    if (bits == RIG_MODE_NONE) {
-        return errorEnvelope(QStringLiteral("Invalid mode"));
-    }
-    try {
-        rig->setMode(bits, passband >= 0 ? passband : RIG_PASSBAND_NORMAL, RIG_VFO_CURR);
+    // Hamlib's mode names are read in the radio thread too: every Hamlib call happens there.
+    return onRadio(serialName, [name = mode.toUtf8(), passband](KrRig& rig) {
+        const rmode_t bits = rig_parse_mode(name.constData());
+        if (bits == RIG_MODE_NONE) {
+            return errorEnvelope(QStringLiteral("Invalid mode"));
+        }
+        rig.setMode(bits, passband >= 0 ? passband : RIG_PASSBAND_NORMAL, RIG_VFO_CURR);
         pbwidth_t width = 0;
-        const rmode_t readBack = rig->getMode(width, RIG_VFO_CURR);
+        const rmode_t readBack = rig.getMode(width, RIG_VFO_CURR);
         return successEnvelope(QStringLiteral("Mode set"),
                                {{QStringLiteral("mode"), QString::fromUtf8(rig_strrmode(readBack))},
                                 {QStringLiteral("passband"), int(width)}});
-    } catch (const RigException& failure) {
-        return errorEnvelope(QString::fromUtf8(failure.message));
-    }
+    });
 }
 
-QVariantMap RigService::setPTT(QString& serialName, int ptt)
+MyFuture RigService::setPTT(QString& serialName, int ptt)
 {
     if (serialName.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
+        return MyFuture::ready(errorEnvelope(QStringLiteral("Invalid params")));
     }
     if (ptt < 0 || ptt > 3) {
-        return errorEnvelope(QStringLiteral("Invalid PTT value (0=OFF, 1=ON, 2=MIC, 3=ACC)"));
+        return MyFuture::ready(errorEnvelope(QStringLiteral("Invalid PTT value (0=OFF, 1=ON, 2=MIC, 3=ACC)")));
     }
-    KrRig* rig = connectedRig(serialName);
-    if (!rig) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
+    if (const auto refused = refusal(serialName)) {
+        return MyFuture::ready(*refused);
     }
-    try {
-        rig->setPTT(static_cast<ptt_t>(ptt), RIG_VFO_CURR);
-        const int readBack = rig->getPTT(RIG_VFO_CURR);
-        return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), readBack}});
-    } catch (const RigException& failure) {
-        return errorEnvelope(QString::fromUtf8(failure.message));
-    }
+    return onRadio(serialName, [ptt](KrRig& rig) {
+        rig.setPTT(static_cast<ptt_t>(ptt), RIG_VFO_CURR);
+        return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), int(rig.getPTT(RIG_VFO_CURR))}});
+    });
 }
 
-QVariantMap RigService::setVFO(QString& serialName, QString& vfo)
+MyFuture RigService::setVFO(QString& serialName, QString& vfo)
 {
-    if (serialName.isNull() || vfo.isNull()) {
-        return errorEnvelope(QStringLiteral("Invalid params"));
+    if (const auto refused = refusal(serialName, !vfo.isNull())) {
+        return MyFuture::ready(*refused);
     }
-    KrRig* rig = connectedRig(serialName);
-    if (!rig) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
-    }
-    try {
-        rig->setVFO(vfoFromText(vfo));
+    return onRadio(serialName, [vfo](KrRig& rig) {
+        rig.setVFO(vfoFromText(vfo));
         return successEnvelope(QStringLiteral("VFO set"), {{QStringLiteral("vfo"), vfo}});
-    } catch (const RigException& failure) {
-        return errorEnvelope(QString::fromUtf8(failure.message));
-    }
+    });
 }
 
 QVariantMap RigService::ovInfo()
@@ -477,13 +533,9 @@ QVariantMap RigService::udpQsoStart_1(quint16 port, const QString& add, const QS
 QVariantMap RigService::udpQsoStop()
 {
     QMetaObject::invokeMethod(udpReceiver, "stopReceiving", Qt::BlockingQueuedConnection);
-    jcon::JsonRpcEndpoint* caller = jcon::JsonRpcServer::currentEndpoint();
-    const QVariantMap notice = goneNotice(QStringLiteral("UDP QSO stopped"));
-    for (jcon::JsonRpcEndpoint* endpoint : qAsConst(udpQsoSubscribers)) {
-        if (endpoint != caller) {
-            emit sendUnsolicitedNotification(endpoint, QStringLiteral("RigInfo"), notice);
-        }
-    }
+    udpQsoSubscribers.remove(jcon::JsonRpcServer::currentEndpoint());
+    emit sendUnsolicitedNotifications(
+        endpointList(udpQsoSubscribers), QStringLiteral("RigInfo"), goneNotice(QStringLiteral("UDP QSO stopped")));
     udpQsoSubscribers.clear();
     return successEnvelope(QStringLiteral("Stopped UDP QSO"));
 }
@@ -526,8 +578,8 @@ QVariantMap RigService::udpQsoStatus()
 
 void RigService::udpQsoPush(QVariantMap qso)
 {
-    for (jcon::JsonRpcEndpoint* endpoint : qAsConst(udpQsoSubscribers)) {
-        emit sendUnsolicitedNotification(endpoint, QStringLiteral("QsoInfo"), qso);
+    if (!udpQsoSubscribers.isEmpty()) {
+        emit sendUnsolicitedNotifications(endpointList(udpQsoSubscribers), QStringLiteral("QsoInfo"), qso);
     }
 }
 

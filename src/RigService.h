@@ -5,6 +5,8 @@
 #include "MyFuture.h"
 
 #include <QAbstractSocket>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMap>
 #include <QObject>
 #include <QSet>
@@ -12,10 +14,14 @@
 #include <QThreadPool>
 #include <QTimer>
 #include <QVariant>
+#include <QVector>
 
-#include <memory>
+#include <functional>
+#include <optional>
 
 class KrRig;
+class QThread;
+class RigWorker;
 class UdpMulticast;
 
 namespace jcon {
@@ -28,16 +34,18 @@ class RigService : public QObject
 
 signals:
     void sendUnsolicitedNotification(jcon::JsonRpcEndpoint* endpoint, QString method, QVariant params);
+    // One notification for each of these endpoints: rendered once, however many they are.
+    void sendUnsolicitedNotifications(QVector<jcon::JsonRpcEndpoint*> endpoints, QString method, QVariant params);
 
 public slots:
     QVariantList listRig();
     QVariantList listUSB();
-    QVariantMap connectRig(QString& serial, uint model_id, QString& serial_speed);
+    MyFuture connectRig(QString& serial, uint model_id, QString& serial_speed);
     QVariantList listConnectedRigs();
-    QVariantMap rigInfo(QString& serialName);
+    MyFuture rigInfo(QString& serialName);
     QVariantMap rigInfoSubscribe(QString& serialName);
     QVariantMap rigInfoUnsubscribe(QString& serialName);
-    QVariantMap disconnectRig(QString& serialName);
+    MyFuture disconnectRig(QString& serialName);
     MyFuture futureNumber();
     MyFuture udpQsoStart(quint16 port, QString& add, QString& group);
     MyFuture udpQsoStartFilters(quint16 port, QString& add, QString& group, QStringList filters);
@@ -46,15 +54,19 @@ public slots:
     QVariantMap udpQsoUnsubscribe();
     QVariantMap udpQsoStatus();
     QVariantList allAddresses();
-    QVariantMap setFreq(QString& serialName, double frequency);
-    QVariantMap setMode(QString& serialName, QString& mode, int passband);
-    QVariantMap setPTT(QString& serialName, int ptt);
-    QVariantMap setVFO(QString& serialName, QString& vfo);
+    MyFuture setFreq(QString& serialName, double frequency);
+    MyFuture setMode(QString& serialName, QString& mode, int passband);
+    MyFuture setPTT(QString& serialName, int ptt);
+    MyFuture setVFO(QString& serialName, QString& vfo);
     QVariantMap ovInfo();
 
 public:
     explicit RigService(QObject* parent = nullptr);
     ~RigService() override;
+
+    // True once a service ended while its radio thread was still inside a Hamlib call, which nothing can
+    // interrupt: the process must then end without running the library's global destructors.
+    static bool leftRadioThreadBehind();
 
 private slots:
     void newEndpoint(jcon::JsonRpcEndpoint* endpoint);
@@ -62,19 +74,44 @@ private slots:
     void endpointError(QObject* socket, QAbstractSocket::SocketError error);
     void rigInfoPush();
     void udpQsoPush(QVariantMap qso);
+    void radioDone(quint64 ticket, QVariant result);
 
 private:
+    // A connected radio as this thread knows it; the radio itself lives in the radio thread.
+    struct ConnectedRig
+    {
+        QVariantMap info;
+        // Tells a reconnected port from the radio that was there before.
+        quint64 id = 0;
+        bool reading = false;
+        bool failing = false;
+        QElapsedTimer lastRead;
+    };
+
     void buildRigCatalogue();
     bool inCatalogue(uint modelId) const;
-    // The rig connected under exactly this port text, or null.
-    KrRig* connectedRig(const QString& port) const;
+    // The checks every radio method starts with, in this order: the port text and the method's other texts
+    // are there, and the port names a connected radio. The refusal, if any.
+    std::optional<QVariantMap> refusal(const QString& port, bool textsGiven = true) const;
+    // Runs a radio method's Hamlib calls in the radio thread, after those asked for before; their envelope
+    // is the answer.
+    MyFuture onRadio(const QString& port, std::function<QVariantMap(KrRig&)> work);
+    // Runs work in the radio thread, then continues in this thread with its result.
+    void post(std::function<QVariant(RigWorker&)> work, std::function<void(const QVariant&)> then);
     QVariantMap udpQsoStart_1(quint16 port, const QString& add, const QString& group, const QVariant& patterns);
 
     QVariantList rigCatalogue;
-    QMap<QString, std::shared_ptr<KrRig>> rigs;
+    QMap<QString, ConnectedRig> rigs;
+    // Ports whose radio is being opened: taken, not yet connected.
+    QSet<QString> opening;
     QMap<QString, QSet<jcon::JsonRpcEndpoint*>> rigInfoSubscribers;
     QTimer pushTimer;
     QThreadPool taskPool;
     UdpMulticast* udpReceiver = nullptr;
     QSet<jcon::JsonRpcEndpoint*> udpQsoSubscribers;
+    // On the heap: a thread stuck in Hamlib at the end is left to the process, never destroyed.
+    QThread* radioThread = nullptr;
+    RigWorker* radios = nullptr;
+    QHash<quint64, std::function<void(const QVariant&)>> waiting;
+    quint64 nextTicket = 1;
 };

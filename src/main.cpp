@@ -3,6 +3,7 @@
 #include "Log.h"
 #include "Orvessa.h"
 #include "RPCWorker.h"
+#include "RigService.h"
 #include "SettingsWindow.h"
 #include "TrayIcon.h"
 
@@ -11,6 +12,9 @@
 #include <QThread>
 
 #include <hamlib/rig.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char* argv[])
 {
@@ -59,5 +63,10 @@ int main(int argc, char* argv[])
     delete worker;
     delete origins;
     delete app;
+    if (RigService::leftRadioThreadBehind()) {
+        // That thread may wake inside Hamlib at any moment: no global destructor may run under it.
+        std::fflush(stdout);
+        std::_Exit(result);
+    }
     return result;
 }

@@ -294,7 +294,7 @@ void TestRadio::silentRadio()
     // Nobody else waits for it: an unrelated request is answered at once.
     QElapsedTimer clock;
     clock.start();
-    const QJsonObject info = other->call("ovInfo", {}, 10000).toObject();
+    const QJsonObject info = other->call("ovInfo", QJsonValue::Undefined, 10000).toObject();
     const qint64 waited = clock.elapsed();
     radio.setAnswering(true);
     QCOMPARE(info.size(), 2);

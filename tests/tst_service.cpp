@@ -164,7 +164,9 @@ void TestService::answers()
     } else {
         client->send(request);
     }
+    // Refusals of deferred methods are answered on the next turn of the server's loop: settle twice.
     QStringList answers = client->settle();
+    answers += client->settle();
     std::transform(answers.begin(), answers.end(), answers.begin(), compact);
     QCOMPARE(answers, answer.isEmpty() ? QStringList() : QStringList {answer});
 }

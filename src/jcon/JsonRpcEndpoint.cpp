@@ -30,6 +30,13 @@ void JsonRpcEndpoint::send(const QJsonDocument& document)
     }
 }
 
+void JsonRpcEndpoint::sendText(const QString& text)
+{
+    if (socket->isConnected()) {
+        socket->sendText(text);
+    }
+}
+
 bool JsonRpcEndpoint::isConnected() const
 {
     return socket->isConnected();

@@ -35,6 +35,8 @@ public:
 
     // Dropped without a word when the peer has gone: there is no one left to tell.
     void send(const QJsonDocument& document);
+    // A message already in its wire form, the same for many peers.
+    void sendText(const QString& text);
 
     bool isConnected() const;
     void disconnectFromHost();

@@ -9,6 +9,7 @@
 #include <QGenericArgument>
 #include <QJsonObject>
 #include <QPointer>
+#include <QSet>
 
 #include <array>
 #include <exception>
@@ -22,8 +23,12 @@ constexpr int invalidRequest = -32600;
 // The most arguments a meta-object call can pass.
 constexpr int maxArguments = 10;
 
-const char* const notificationSignal = "sendUnsolicitedNotification(jcon::JsonRpcEndpoint*,QString,QVariant)";
-const char* const notificationSlot = "serviceNotificationReceived(jcon::JsonRpcEndpoint*,QString,QVariant)";
+// A service's notification signals and the slots that send what they ask for.
+const char* const notificationLinks[][2] {
+    {"sendUnsolicitedNotification(jcon::JsonRpcEndpoint*,QString,QVariant)",
+     "serviceNotificationReceived(jcon::JsonRpcEndpoint*,QString,QVariant)"},
+    {"sendUnsolicitedNotifications(QVector<jcon::JsonRpcEndpoint*>,QString,QVariant)",
+     "serviceNotificationsReceived(QVector<jcon::JsonRpcEndpoint*>,QString,QVariant)"}};
 
 } // namespace
 
@@ -39,6 +44,7 @@ JsonRpcServer::JsonRpcServer(QObject* parent, std::shared_ptr<JsonRpcLogger> log
     qRegisterMetaType<MyFuture>("MyFuture");
     // Services emit notifications from other threads; the queued delivery needs the endpoint type.
     qRegisterMetaType<jcon::JsonRpcEndpoint*>("jcon::JsonRpcEndpoint*");
+    qRegisterMetaType<QVector<jcon::JsonRpcEndpoint*>>("QVector<jcon::JsonRpcEndpoint*>");
 }
 
 JsonRpcServer::~JsonRpcServer() = default;
@@ -75,16 +81,18 @@ void JsonRpcServer::connectNotifications()
     if (!notificationsEnabled) {
         return;
     }
-    const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot(notificationSlot));
-    for (QObject* service : services.keys()) {
-        const int index = service->metaObject()->indexOfSignal(notificationSignal);
-        if (index >= 0) {
-            // Unique, so registering the same service again does not send every notification twice.
-            connect(service,
-                    service->metaObject()->method(index),
-                    this,
-                    slot,
-                    static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
+    for (const auto& link : notificationLinks) {
+        const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot(link[1]));
+        for (QObject* service : services.keys()) {
+            const int index = service->metaObject()->indexOfSignal(link[0]);
+            if (index >= 0) {
+                // Unique, so registering the same service again does not send every notification twice.
+                connect(service,
+                        service->metaObject()->method(index),
+                        this,
+                        slot,
+                        static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
+            }
         }
     }
 }
@@ -378,6 +386,27 @@ void JsonRpcServer::serviceNotificationReceived(jcon::JsonRpcEndpoint* endp, con
         }
     } else if (endpoints.contains(endp)) {
         endp->send(notification);
+    }
+}
+
+void JsonRpcServer::serviceNotificationsReceived(const QVector<jcon::JsonRpcEndpoint*>& endpoints,
+                                                 const QString& name,
+                                                 const QVariant& value)
+{
+    if (endpoints.isEmpty()) {
+        return;
+    }
+    const QJsonDocument notification = createNotification(name, value);
+    if (notification.isNull()) {
+        return;
+    }
+    const QString text = QString::fromUtf8(notification.toJson());
+    const QVector<JsonRpcEndpoint*> connected = connectedEndpoints();
+    const QSet<JsonRpcEndpoint*> live(connected.cbegin(), connected.cend());
+    for (JsonRpcEndpoint* endpoint : endpoints) {
+        if (live.contains(endpoint)) {
+            endpoint->sendText(text);
+        }
     }
 }
 

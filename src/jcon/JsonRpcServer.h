@@ -64,6 +64,10 @@ protected slots:
 
 private slots:
     void serviceNotificationReceived(jcon::JsonRpcEndpoint* endp, const QString& name, const QVariant& value);
+    // The same notification to many endpoints, rendered once; those no longer connected are skipped.
+    void serviceNotificationsReceived(const QVector<jcon::JsonRpcEndpoint*>& endpoints,
+                                      const QString& name,
+                                      const QVariant& value);
 
 protected:
     void logInfo(const QString& message);

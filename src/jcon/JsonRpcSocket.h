@@ -32,6 +32,7 @@ public:
     virtual void disconnectFromHost() = 0;
     virtual bool isConnected() const = 0;
     virtual qint64 send(const QByteArray& data) = 0;
+    virtual qint64 sendText(const QString& text) = 0;
     virtual QString errorString() const = 0;
     virtual QHostAddress localAddress() const = 0;
     virtual quint16 localPort() const = 0;

@@ -78,6 +78,11 @@ qint64 JsonRpcWebSocket::send(const QByteArray& data)
     return socket->sendTextMessage(QString::fromUtf8(data.constData(), qstrnlen(data.constData(), data.size())));
 }
 
+qint64 JsonRpcWebSocket::sendText(const QString& text)
+{
+    return socket->sendTextMessage(text);
+}
+
 QString JsonRpcWebSocket::errorString() const
 {
     return socket->errorString();

@@ -25,6 +25,7 @@ public:
     void disconnectFromHost() override;
     bool isConnected() const override;
     qint64 send(const QByteArray& data) override;
+    qint64 sendText(const QString& text) override;
     QString errorString() const override;
     QHostAddress localAddress() const override;
     quint16 localPort() const override;

@@ -73,14 +73,21 @@ QJsonValue RpcClient::call(const QString& method, const QJsonValue& params, int 
 QStringList RpcClient::settle(int timeoutMs)
 {
     send(QStringLiteral(R"({"jsonrpc": "2.0", "method": "ovInfo", "id": "settle"})"));
-    const auto settled = [this] { return parsed(messages.value(messages.size() - 1)).value("id") == "settle"; };
+    const auto settled = [this] {
+        for (int i = 0; i < messages.size(); ++i) {
+            if (parsed(messages.at(i)).value(QStringLiteral("id")) == QLatin1String("settle")) {
+                messages.removeAt(i);
+                return true;
+            }
+        }
+        return false;
+    };
     if (!QTest::qWaitFor(settled, timeoutMs)) {
         return {QStringLiteral("no answer to the settling request")};
     }
-    messages.removeLast();
-    const QStringList before = messages;
+    const QStringList received = messages;
     messages.clear();
-    return before;
+    return received;
 }
 
 QList<QJsonObject> RpcClient::notifications(const QString& method) const

@@ -25,7 +25,7 @@ public:
     QJsonObject response(int id, int timeoutMs = 10000);
     // A request and its "result"; Undefined on time-out or error.
     QJsonValue call(const QString& method, const QJsonValue& params = QJsonValue::Undefined, int timeoutMs = 10000);
-    // Answers an ovInfo and returns, then forgets, every message that arrived before that answer.
+    // Waits for the answer to an ovInfo, then returns and forgets every other message received.
     QStringList settle(int timeoutMs = 10000);
 
     // Notifications with this method name received so far, oldest first.

@@ -13,6 +13,8 @@
 
 #include <hamlib/rig.h>
 
+#include <cstdio>
+
 ServiceHost::ServiceHost()
 {
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
@@ -38,6 +40,10 @@ ServiceHost::~ServiceHost()
     thread.quit();
     thread.wait();
     delete worker;
+    // The service's own account of a run, when a developer asks for it.
+    if (qEnvironmentVariableIsSet("ORVESSA_TEST_LOG")) {
+        std::fwrite(log.text().constData(), 1, size_t(log.text().size()), stderr);
+    }
 }
 
 std::unique_ptr<RpcClient> ServiceHost::client()
