@@ -1,6 +1,7 @@
 #include "RigService.h"
 
 #include "AppSettings.h"
+#include "EpollEventDispatcher.h"
 #include "KrRig.h"
 #include "Log.h"
 #include "RigWorker.h"
@@ -137,6 +138,7 @@ RigService::RigService(QObject* parent)
 
     // The receiver and its thread live as long as the process; nobody stops them.
     auto* udpThread = new QThread();
+    udpThread->setEventDispatcher(new EpollEventDispatcher());
     udpReceiver = new UdpMulticast();
     udpReceiver->moveToThread(udpThread);
     connect(udpThread, &QThread::started, udpReceiver, &UdpMulticast::UdpMulticastInit);

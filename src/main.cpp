@@ -1,5 +1,6 @@
 #include "AboutWindow.h"
 #include "AppSettings.h"
+#include "EpollEventDispatcher.h"
 #include "Log.h"
 #include "Orvessa.h"
 #include "RPCWorker.h"
@@ -39,6 +40,7 @@ int main(int argc, char* argv[])
 
     auto* worker = new RPCWorker(*origins);
     auto* workerThread = new QThread();
+    workerThread->setEventDispatcher(new EpollEventDispatcher());
     worker->moveToThread(workerThread);
     QObject::connect(workerThread, &QThread::started, worker, &RPCWorker::restart);
     QObject::connect(workerThread, &QThread::finished, worker, &RPCWorker::finish);

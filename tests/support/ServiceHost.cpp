@@ -1,6 +1,7 @@
 #include "ServiceHost.h"
 
 #include "AppSettings.h"
+#include "EpollEventDispatcher.h"
 #include "Log.h"
 #include "Orvessa.h"
 #include "RPCWorker.h"
@@ -26,6 +27,7 @@ ServiceHost::ServiceHost()
     QSettings().setValue(AppSettings::serverPortKey, wanted);
 
     worker = new RPCWorker(allowedOrigins());
+    thread.setEventDispatcher(new EpollEventDispatcher());
     worker->moveToThread(&thread);
     QObject::connect(&thread, &QThread::started, worker, &RPCWorker::restart);
     QObject::connect(&thread, &QThread::finished, worker, &RPCWorker::finish);
