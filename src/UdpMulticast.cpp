@@ -2,7 +2,6 @@
 
 #include "Log.h"
 
-#include <QNetworkDatagram>
 #include <QUdpSocket>
 
 namespace {
@@ -153,9 +152,15 @@ QVariantMap UdpMulticast::qsoPayload(const QByteArray& datagram)
 void UdpMulticast::processPendingDatagrams()
 {
     LOG("UDP received Thread id: {}\n", threadIdText());
-    // A slot connected directly to newQso may stop the receiver, so the socket is checked each round.
+    // A slot connected directly to newQso may stop the receiver, so the socket is checked each round. Read
+    // into a buffer that holds the largest datagram: asking for each one's size first costs a system call.
+    static thread_local char received[65536];
     while (socket && socket->hasPendingDatagrams()) {
-        const QByteArray payload = socket->receiveDatagram().data();
+        const qint64 size = socket->readDatagram(received, sizeof received);
+        if (size < 0) {
+            break;
+        }
+        const QByteArray payload(received, int(size));
         if (patterns.isEmpty()) {
             LOG("\nNON FILTRO\n");
         } else if (firstMatchingPattern(patterns, payload) < 0) {
