@@ -10,18 +10,30 @@ std::FILE* const logStream = stdout;
 std::string timestampText(std::chrono::system_clock::time_point when)
 {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    // A busy server logs many lines a second: each thread renders a second once.
+    thread_local std::time_t renderedSecond = -1;
+    thread_local std::string rendered;
+    if (seconds == renderedSecond) {
+        return rendered;
+    }
     std::tm local {};
     localtime_r(&seconds, &local);
     char text[32];
     const size_t length = std::strftime(text, sizeof text, "%Y/%m/%d %H:%M:%S", &local);
-    return std::string(text, length);
+    rendered.assign(text, length);
+    renderedSecond = seconds;
+    return rendered;
 }
 
 std::string threadIdText()
 {
-    std::ostringstream text;
-    text << "0x" << std::hex << std::this_thread::get_id();
-    return text.str();
+    // Some threads log it for every batch of work: written out once per thread.
+    thread_local const std::string text = [] {
+        std::ostringstream id;
+        id << "0x" << std::hex << std::this_thread::get_id();
+        return id.str();
+    }();
+    return text;
 }
 
 namespace logdetail {

@@ -27,8 +27,9 @@ void JsonRpcDebugLogger::logError(const QString& message)
 
 void JsonRpcDebugLogger::write(const QString& message)
 {
-    // Every level is a debug message: the level never changes what the diagnostic log shows.
-    QMessageLogger().debug().noquote() << message;
+    // Every level is a debug message: the level never changes what the diagnostic log shows. Handed to the
+    // message handler as it is, without a debug stream's quoting or its cost.
+    qt_message_output(QtDebugMsg, QMessageLogContext(), message);
 }
 
 } // namespace jcon

@@ -23,17 +23,17 @@ JsonRpcEndpoint::~JsonRpcEndpoint()
     disconnect(socket.get(), nullptr, this, nullptr);
 }
 
-void JsonRpcEndpoint::send(const QJsonDocument& document)
+void JsonRpcEndpoint::send(const QByteArray& message)
 {
     if (socket->isConnected()) {
-        socket->send(document.toJson());
+        socket->send(message);
     }
 }
 
-void JsonRpcEndpoint::sendText(const QString& text)
+void JsonRpcEndpoint::sendShared(const QByteArray& message, QByteArray& wire)
 {
     if (socket->isConnected()) {
-        socket->sendText(text);
+        socket->sendShared(message, wire);
     }
 }
 

@@ -6,7 +6,6 @@
 
 #include <QAbstractSocket>
 #include <QHostAddress>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QObject>
 
@@ -34,9 +33,9 @@ public:
     ~JsonRpcEndpoint() override;
 
     // Dropped without a word when the peer has gone: there is no one left to tell.
-    void send(const QJsonDocument& document);
-    // A message already in its wire form, the same for many peers.
-    void sendText(const QString& text);
+    void send(const QByteArray& message);
+    // The same message for many peers, in the transport's form made once (see JsonRpcSocket::sendShared).
+    void sendShared(const QByteArray& message, QByteArray& wire);
 
     bool isConnected() const;
     void disconnectFromHost();

@@ -42,7 +42,8 @@ JsonRpcFramer::Result JsonRpcFramer::append(const QByteArray& bytes)
             // A stray closing brace may drive the depth below zero; the tail check below drops it.
             --depth;
             if (depth == 0) {
-                const QJsonDocument document = QJsonDocument::fromJson(buffer.mid(start, i + 1 - start));
+                const QJsonDocument document
+                    = QJsonDocument::fromJson(QByteArray::fromRawData(buffer.constData() + start, i + 1 - start));
                 if (document.isObject()) {
                     result.objects.append(document.object());
                 }
@@ -52,7 +53,11 @@ JsonRpcFramer::Result JsonRpcFramer::append(const QByteArray& bytes)
     }
 
     // The scan state at the end is that of the tail alone: it began at depth 0 outside any string.
-    buffer.remove(0, start);
+    if (start == buffer.size()) {
+        buffer.clear();
+    } else {
+        buffer.remove(0, start);
+    }
     skipLeadingBlanks();
     scanned = buffer.size();
     if (!buffer.isEmpty() && buffer.at(0) != '{') {

@@ -9,7 +9,6 @@
 #include <QGenericArgument>
 #include <QJsonObject>
 #include <QPointer>
-#include <QSet>
 
 #include <array>
 #include <exception>
@@ -23,12 +22,22 @@ constexpr int invalidRequest = -32600;
 // The most arguments a meta-object call can pass.
 constexpr int maxArguments = 10;
 
-// A service's notification signals and the slots that send what they ask for.
-const char* const notificationLinks[][2] {
+// A service's notification signals, the slots that send what they ask for, and how they meet: one
+// notification waits for the emitting code to return; a notification to many goes out at once when the
+// service shares the server's thread, sparing every client's socket one more turn of the event loop.
+struct NotificationLink
+{
+    const char* signal;
+    const char* slot;
+    Qt::ConnectionType type;
+};
+const NotificationLink notificationLinks[] {
     {"sendUnsolicitedNotification(jcon::JsonRpcEndpoint*,QString,QVariant)",
-     "serviceNotificationReceived(jcon::JsonRpcEndpoint*,QString,QVariant)"},
+     "serviceNotificationReceived(jcon::JsonRpcEndpoint*,QString,QVariant)",
+     Qt::QueuedConnection},
     {"sendUnsolicitedNotifications(QVector<jcon::JsonRpcEndpoint*>,QString,QVariant)",
-     "serviceNotificationsReceived(QVector<jcon::JsonRpcEndpoint*>,QString,QVariant)"}};
+     "serviceNotificationsReceived(QVector<jcon::JsonRpcEndpoint*>,QString,QVariant)",
+     Qt::AutoConnection}};
 
 } // namespace
 
@@ -61,6 +70,7 @@ void JsonRpcServer::registerServices(const QObjectList& list)
         services.insert(service, QString());
     }
     namespaceSeparator.clear();
+    indexMethods();
     connectNotifications();
 }
 
@@ -68,7 +78,20 @@ void JsonRpcServer::registerServices(const QMap<QObject*, QString>& map, const Q
 {
     services = map;
     namespaceSeparator = separator;
+    indexMethods();
     connectNotifications();
+}
+
+void JsonRpcServer::indexMethods()
+{
+    methodsByName.clear();
+    for (QObject* service : services.keys()) {
+        const QMetaObject* const meta = service->metaObject();
+        QHash<QByteArray, QVector<int>>& byName = methodsByName[service];
+        for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
+            byName[meta->method(index).name()].append(index);
+        }
+    }
 }
 
 void JsonRpcServer::setNotificationsEnabled(bool enabled)
@@ -81,17 +104,17 @@ void JsonRpcServer::connectNotifications()
     if (!notificationsEnabled) {
         return;
     }
-    for (const auto& link : notificationLinks) {
-        const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot(link[1]));
+    for (const NotificationLink& link : notificationLinks) {
+        const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot(link.slot));
         for (QObject* service : services.keys()) {
-            const int index = service->metaObject()->indexOfSignal(link[0]);
+            const int index = service->metaObject()->indexOfSignal(link.signal);
             if (index >= 0) {
                 // Unique, so registering the same service again does not send every notification twice.
                 connect(service,
                         service->metaObject()->method(index),
                         this,
                         slot,
-                        static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::UniqueConnection));
+                        static_cast<Qt::ConnectionType>(link.type | Qt::UniqueConnection));
             }
         }
     }
@@ -143,13 +166,13 @@ void JsonRpcServer::jsonRequestReceived(const QJsonObject& request, QObject* soc
     sendResponse(current, createResponse(id, returnValue, methodName));
 }
 
-void JsonRpcServer::sendResponse(JsonRpcEndpoint* endpoint, const QJsonDocument& document)
+void JsonRpcServer::sendResponse(JsonRpcEndpoint* endpoint, const QByteArray& message)
 {
     if (!endpoint) {
         logError(QStringLiteral("invalid client socket, cannot send response"));
         return;
     }
-    endpoint->send(document);
+    endpoint->send(message);
 }
 
 bool JsonRpcServer::dispatch(const QString& fullName, const QVariant& params, QVariant& returnValue)
@@ -171,11 +194,8 @@ bool JsonRpcServer::dispatch(const QString& fullName, const QVariant& params, QV
         }
         QObject* const service = entry.key();
         const QMetaObject* const meta = service->metaObject();
-        for (int index = meta->methodOffset(); index < meta->methodCount(); ++index) {
+        for (const int index : methodsByName.value(service).value(wanted)) {
             const QMetaMethod method = meta->method(index);
-            if (method.name() != wanted) {
-                continue;
-            }
             QVariantList arguments;
             bool matched = false;
             const int kind = params.userType();
@@ -329,62 +349,59 @@ bool JsonRpcServer::invoke(QObject* service, const QMetaMethod& method, QVariant
     return true;
 }
 
-QJsonDocument JsonRpcServer::createResponse(const QString& id, const QVariant& returnValue, const QString& methodName)
+QByteArray JsonRpcServer::createResponse(const QString& id, const QVariant& returnValue, const QString& methodName)
 {
-    QJsonValue result;
-    if (!renderJsonValue(returnValue, result)) {
+    if (!isRenderable(returnValue)) {
         const QString message
             = QStringLiteral("method '%1' has unknown return type: %2").arg(methodName).arg(returnValue.userType());
         logError(message);
         return createErrorResponse(id, invalidRequest, message);
     }
-    QJsonObject response;
-    response.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
-    response.insert(QStringLiteral("id"), id);
-    response.insert(QStringLiteral("result"), result);
-    return QJsonDocument(response);
+    QByteArray text = "{\n    \"id\": ";
+    writeJsonString(id, text);
+    text += ",\n    \"jsonrpc\": \"2.0\",\n    \"result\": ";
+    writeJson(returnValue, 1, text);
+    text += "\n}\n";
+    return text;
 }
 
-QJsonDocument JsonRpcServer::createErrorResponse(const QString& id, int code, const QString& message)
+QByteArray JsonRpcServer::createErrorResponse(const QString& id, int code, const QString& message)
 {
-    QJsonObject error;
-    error.insert(QStringLiteral("code"), code);
-    error.insert(QStringLiteral("message"), message);
-    QJsonObject response;
-    response.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
-    response.insert(QStringLiteral("error"), error);
-    response.insert(QStringLiteral("id"), id);
-    return QJsonDocument(response);
+    QByteArray text = "{\n    \"error\": {\n        \"code\": " + QByteArray::number(code) + ",\n        \"message\": ";
+    writeJsonString(message, text);
+    text += "\n    },\n    \"id\": ";
+    writeJsonString(id, text);
+    text += ",\n    \"jsonrpc\": \"2.0\"\n}\n";
+    return text;
 }
 
-QJsonDocument JsonRpcServer::createNotification(const QString& methodName, const QVariant& params)
+QByteArray JsonRpcServer::createNotification(const QString& methodName, const QVariant& params)
 {
-    QJsonValue rendered;
-    if (!renderJsonValue(params, rendered)) {
+    if (!isRenderable(params)) {
         logError(QStringLiteral("unknown return type: %1").arg(params.userType()));
-        return QJsonDocument();
+        return QByteArray();
     }
-    QJsonObject notification;
-    notification.insert(QStringLiteral("jsonrpc"), QStringLiteral("2.0"));
-    notification.insert(QStringLiteral("method"), methodName);
-    notification.insert(QStringLiteral("params"), rendered);
-    return QJsonDocument(notification);
+    QByteArray text = "{\n    \"jsonrpc\": \"2.0\",\n    \"method\": ";
+    writeJsonString(methodName, text);
+    text += ",\n    \"params\": ";
+    writeJson(params, 1, text);
+    text += "\n}\n";
+    return text;
 }
 
 void JsonRpcServer::serviceNotificationReceived(jcon::JsonRpcEndpoint* endp, const QString& name, const QVariant& value)
 {
-    const QJsonDocument notification = createNotification(name, value);
-    if (notification.isNull()) {
+    const QByteArray notification = createNotification(name, value);
+    if (notification.isEmpty()) {
         return;
     }
-    const QVector<JsonRpcEndpoint*> endpoints = connectedEndpoints();
     if (!endp) {
-        for (JsonRpcEndpoint* endpoint : endpoints) {
+        for (JsonRpcEndpoint* endpoint : connectedEndpoints()) {
             if (endpoint) {
                 endpoint->send(notification);
             }
         }
-    } else if (endpoints.contains(endp)) {
+    } else if (isConnectedEndpoint(endp)) {
         endp->send(notification);
     }
 }
@@ -396,16 +413,14 @@ void JsonRpcServer::serviceNotificationsReceived(const QVector<jcon::JsonRpcEndp
     if (endpoints.isEmpty()) {
         return;
     }
-    const QJsonDocument notification = createNotification(name, value);
-    if (notification.isNull()) {
+    const QByteArray notification = createNotification(name, value);
+    if (notification.isEmpty()) {
         return;
     }
-    const QString text = QString::fromUtf8(notification.toJson());
-    const QVector<JsonRpcEndpoint*> connected = connectedEndpoints();
-    const QSet<JsonRpcEndpoint*> live(connected.cbegin(), connected.cend());
+    QByteArray wire;
     for (JsonRpcEndpoint* endpoint : endpoints) {
-        if (live.contains(endpoint)) {
-            endpoint->sendText(text);
+        if (isConnectedEndpoint(endpoint)) {
+            endpoint->sendShared(notification, wire);
         }
     }
 }

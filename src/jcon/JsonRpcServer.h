@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QAbstractSocket>
+#include <QHash>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -43,16 +44,19 @@ public:
     virtual void close() = 0;
     virtual JsonRpcEndpoint* endpointForSocket(QObject* socket) = 0;
     virtual QVector<JsonRpcEndpoint*> connectedEndpoints() = 0;
+    // Whether the endpoint is one of the connected ones; never touches it.
+    virtual bool isConnectedEndpoint(JsonRpcEndpoint* endpoint) const = 0;
 
     // Notifications must be enabled before registering: the flag is read only here.
     void registerServices(const QObjectList& services);
     void registerServices(const QMap<QObject*, QString>& services, const QString& separator);
     void setNotificationsEnabled(bool enabled);
 
-    QJsonDocument createResponse(const QString& id, const QVariant& returnValue, const QString& methodName);
-    QJsonDocument createErrorResponse(const QString& id, int code, const QString& message);
-    // A null document when the value has no JSON form.
-    QJsonDocument createNotification(const QString& methodName, const QVariant& params);
+    // The three messages in their wire text (Qt's indented JSON layout, keys in order).
+    QByteArray createResponse(const QString& id, const QVariant& returnValue, const QString& methodName);
+    QByteArray createErrorResponse(const QString& id, int code, const QString& message);
+    // Empty when the value has no JSON form.
+    QByteArray createNotification(const QString& methodName, const QVariant& params);
 
     // The endpoint of the request being dispatched. Outside a service method call it may name a client
     // that has gone since: timers and pushes must not use it.
@@ -77,6 +81,7 @@ protected:
 
 private:
     void connectNotifications();
+    void indexMethods();
     // True when a method was called (also when it threw: returnValue then carries the failure).
     bool dispatch(const QString& methodName, const QVariant& params, QVariant& returnValue);
     bool argumentCountFits(const QMetaMethod& method, int count);
@@ -84,9 +89,11 @@ private:
     bool matchNamedArguments(const QMetaMethod& method, const QVariantMap& arguments, QVariantList& converted);
     bool convertArgument(const QMetaMethod& method, int index, const QVariant& argument, QVariantList& converted);
     bool invoke(QObject* service, const QMetaMethod& method, QVariantList& arguments, QVariant& returnValue);
-    void sendResponse(JsonRpcEndpoint* endpoint, const QJsonDocument& document);
+    void sendResponse(JsonRpcEndpoint* endpoint, const QByteArray& message);
 
     QMap<QObject*, QString> services;
+    // Each service's methods by name, in declaration order: looked up once per request, built at registration.
+    QHash<QObject*, QHash<QByteArray, QVector<int>>> methodsByName;
     QString namespaceSeparator;
     bool notificationsEnabled = false;
 

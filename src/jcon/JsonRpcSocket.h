@@ -32,7 +32,9 @@ public:
     virtual void disconnectFromHost() = 0;
     virtual bool isConnected() const = 0;
     virtual qint64 send(const QByteArray& data) = 0;
-    virtual qint64 sendText(const QString& text) = 0;
+    // One message for many peers: wire holds its transport form once the first peer has made it, so the
+    // others send the same bytes.
+    virtual qint64 sendShared(const QByteArray& data, QByteArray& wire) = 0;
     virtual QString errorString() const = 0;
     virtual QHostAddress localAddress() const = 0;
     virtual quint16 localPort() const = 0;

@@ -1,8 +1,10 @@
 #include "JsonRpcValue.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <limits>
 
 namespace jcon {
@@ -46,38 +48,179 @@ bool numberFits(const QVariant& argument, int type)
     }
 }
 
+char hexDigit(uint value)
+{
+    return char(value < 10 ? '0' + value : 'a' + value - 10);
+}
+
+void writeEscapedUnit(ushort unit, QByteArray& text)
+{
+    text += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) {
+        text += hexDigit((unit >> shift) & 0xf);
+    }
+}
+
+void indentTo(int indent, QByteArray& text)
+{
+    text.append(4 * indent, ' ');
+}
+
+// The same layout for a value that only Qt's conversion knows (numbers of every kind, bytes, hashes, ...).
+void writeJsonValue(const QJsonValue& value, int indent, QByteArray& text)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        text += value.toBool() ? "true" : "false";
+        break;
+    case QJsonValue::String:
+        writeJsonString(value.toString(), text);
+        break;
+    case QJsonValue::Double: {
+        // Qt's own number text: it differs from plain printf forms in ways a page may compare.
+        const QByteArray number = QJsonDocument(QJsonArray {value}).toJson(QJsonDocument::Compact);
+        text += number.mid(1, number.size() - 2);
+        break;
+    }
+    case QJsonValue::Array:
+        writeJson(value.toArray().toVariantList(), indent, text);
+        break;
+    case QJsonValue::Object:
+        writeJson(value.toObject().toVariantMap(), indent, text);
+        break;
+    default:
+        text += "null";
+    }
+}
+
 } // namespace
 
-bool renderJsonValue(const QVariant& value, QJsonValue& json)
+bool isRenderable(const QVariant& value)
 {
-    if (!value.isValid()) {
-        json = QJsonValue(QJsonValue::Null);
-        return true;
-    }
     switch (value.userType()) {
+    case QMetaType::UnknownType:
     case QMetaType::QVariantList:
-        json = QJsonArray::fromVariantList(value.toList());
-        return true;
     case QMetaType::QVariantMap:
-        json = QJsonObject::fromVariantMap(value.toMap());
-        return true;
     case QMetaType::Int:
-        json = value.toInt();
-        return true;
     case QMetaType::LongLong:
-        json = value.toLongLong();
-        return true;
     case QMetaType::Double:
-        json = value.toDouble();
-        return true;
     case QMetaType::Bool:
-        json = value.toBool();
-        return true;
     case QMetaType::QString:
-        json = value.toString();
         return true;
     default:
         return false;
+    }
+}
+
+void writeJsonString(const QString& string, QByteArray& text)
+{
+    text.reserve(text.size() + string.size() + 2);
+    text += '"';
+    const QChar* const end = string.constEnd();
+    for (const QChar* c = string.constBegin(); c != end; ++c) {
+        const ushort unit = c->unicode();
+        if (unit >= 0x20 && unit < 0x80 && unit != '"' && unit != '\\') {
+            // A run of characters written as they are, in one go.
+            const QChar* run = c;
+            while (run != end && run->unicode() >= 0x20 && run->unicode() < 0x80 && run->unicode() != '"'
+                   && run->unicode() != '\\') {
+                ++run;
+            }
+            text += QStringView(c, run).toLatin1();
+            c = run - 1;
+        } else if (unit < 0x80) {
+            text += '\\';
+            switch (unit) {
+            case '"':
+            case '\\':
+                text += char(unit);
+                break;
+            case '\b':
+                text += 'b';
+                break;
+            case '\f':
+                text += 'f';
+                break;
+            case '\n':
+                text += 'n';
+                break;
+            case '\r':
+                text += 'r';
+                break;
+            case '\t':
+                text += 't';
+                break;
+            default:
+                text.chop(1);
+                writeEscapedUnit(unit, text);
+            }
+        } else if (c->isHighSurrogate() && c + 1 != end && (c + 1)->isLowSurrogate()) {
+            text += QString(c, 2).toUtf8();
+            ++c;
+        } else if (c->isSurrogate()) {
+            // A lone half of a pair has no UTF-8 form.
+            writeEscapedUnit(unit, text);
+        } else {
+            text += QString(*c).toUtf8();
+        }
+    }
+    text += '"';
+}
+
+void writeJson(const QVariant& value, int indent, QByteArray& text)
+{
+    switch (value.userType()) {
+    case QMetaType::UnknownType:
+        text += "null";
+        break;
+    case QMetaType::QString:
+        writeJsonString(value.toString(), text);
+        break;
+    case QMetaType::Bool:
+        text += value.toBool() ? "true" : "false";
+        break;
+    case QMetaType::Int:
+        text += QByteArray::number(value.toInt());
+        break;
+    case QMetaType::QByteArray: {
+        // A relayed datagram in Base64: printable ASCII that needs no escape is written as it is.
+        const QByteArray bytes = value.toByteArray();
+        if (std::all_of(
+                bytes.cbegin(), bytes.cend(), [](char c) { return c >= 0x20 && c < 0x7f && c != '"' && c != '\\'; })) {
+            text += '"' + bytes + '"';
+        } else {
+            writeJsonValue(QJsonValue::fromVariant(value), indent, text);
+        }
+        break;
+    }
+    case QMetaType::QVariantList: {
+        const QVariantList list = value.toList();
+        text += "[\n";
+        for (int i = 0; i < list.size(); ++i) {
+            indentTo(indent + 1, text);
+            writeJson(list.at(i), indent + 1, text);
+            text += i + 1 < list.size() ? ",\n" : "\n";
+        }
+        indentTo(indent, text);
+        text += ']';
+        break;
+    }
+    case QMetaType::QVariantMap: {
+        const QVariantMap map = value.toMap();
+        text += "{\n";
+        for (auto entry = map.cbegin(); entry != map.cend(); ++entry) {
+            indentTo(indent + 1, text);
+            writeJsonString(entry.key(), text);
+            text += ": ";
+            writeJson(entry.value(), indent + 1, text);
+            text += std::next(entry) != map.cend() ? ",\n" : "\n";
+        }
+        indentTo(indent, text);
+        text += '}';
+        break;
+    }
+    default:
+        writeJsonValue(QJsonValue::fromVariant(value), indent, text);
     }
 }
 

@@ -8,9 +8,17 @@
 
 namespace jcon {
 
-// Fills json and returns true when the value's kind has a JSON form; unsigned integers, string lists,
-// byte arrays, hashes and user types have none, so callers can answer with an error instead.
-bool renderJsonValue(const QVariant& value, QJsonValue& json);
+// True when a result or pushed value has a JSON form: no value, a list, a map, a 32- or 64-bit signed
+// integer, a double, a bool or a text. Unsigned integers, string lists, byte arrays, hashes and user types
+// have none, so callers can answer with an error instead.
+bool isRenderable(const QVariant& value);
+
+// Appends the value in the layout every message is sent in, Qt's indented JSON (QJsonDocument::toJson),
+// written straight from the variant; indent is the depth the value sits at. Values inside lists and maps
+// follow QJsonValue::fromVariant.
+void writeJson(const QVariant& value, int indent, QByteArray& text);
+// Appends a JSON string with the escapes Qt writes.
+void writeJsonString(const QString& string, QByteArray& text);
 
 // How a JSON argument fits a declared parameter.
 enum class ArgumentFit { Converted, NoValue, Unfit };

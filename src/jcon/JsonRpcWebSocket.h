@@ -4,6 +4,9 @@
 
 #include "JsonRpcSocket.h"
 
+#include <QPointer>
+
+class QTcpSocket;
 class QWebSocket;
 
 namespace jcon {
@@ -13,8 +16,9 @@ class JsonRpcWebSocket : public JsonRpcSocket
     Q_OBJECT
 
 public:
-    // Adopts a socket the server has already accepted; its parent is left as it is.
-    explicit JsonRpcWebSocket(QWebSocket* socket);
+    // Adopts a socket the server has already accepted; its parent is left as it is. The TCP connection under
+    // it, when known, carries shared messages straight to the kernel.
+    explicit JsonRpcWebSocket(QWebSocket* socket, QTcpSocket* connection = nullptr);
     // For outgoing connections: a socket of its own.
     JsonRpcWebSocket();
     ~JsonRpcWebSocket() override;
@@ -25,7 +29,7 @@ public:
     void disconnectFromHost() override;
     bool isConnected() const override;
     qint64 send(const QByteArray& data) override;
-    qint64 sendText(const QString& text) override;
+    qint64 sendShared(const QByteArray& data, QByteArray& wire) override;
     QString errorString() const override;
     QHostAddress localAddress() const override;
     quint16 localPort() const override;
@@ -39,6 +43,7 @@ private:
     void setupSocket();
 
     QWebSocket* socket;
+    QPointer<QTcpSocket> connection;
 };
 
 } // namespace jcon

@@ -40,6 +40,7 @@ JsonRpcWebSocketServer::~JsonRpcWebSocketServer()
     disconnect(server, nullptr, this, nullptr);
     close();
     delete server;
+    endpoints.clear();
     clients.clear();
 }
 
@@ -64,6 +65,7 @@ void JsonRpcWebSocketServer::acceptConnections()
 {
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        handshaking.append(socket);
         server->handleConnection(socket);
     }
 }
@@ -83,24 +85,24 @@ int JsonRpcWebSocketServer::port() const
 
 JsonRpcEndpoint* JsonRpcWebSocketServer::endpointForSocket(QObject* socket)
 {
-    // Callers may hold a socket that has since been deleted: compare addresses, never touch the object.
     // Every key in the map is a live socket, so a hit is safe to hand out.
-    for (const auto& client : clients) {
-        if (static_cast<QObject*>(client.first) == socket) {
-            return client.second.get();
-        }
-    }
-    return nullptr;
+    const auto found = clients.find(socket);
+    return found == clients.end() ? nullptr : found->second.get();
+}
+
+bool JsonRpcWebSocketServer::isConnectedEndpoint(JsonRpcEndpoint* endpoint) const
+{
+    return endpoints.contains(endpoint);
 }
 
 QVector<JsonRpcEndpoint*> JsonRpcWebSocketServer::connectedEndpoints()
 {
-    QVector<JsonRpcEndpoint*> endpoints;
-    endpoints.reserve(static_cast<int>(clients.size()));
+    QVector<JsonRpcEndpoint*> connected;
+    connected.reserve(static_cast<int>(clients.size()));
     for (const auto& client : clients) {
-        endpoints.append(client.second.get());
+        connected.append(client.second.get());
     }
-    return endpoints;
+    return connected;
 }
 
 void JsonRpcWebSocketServer::newConnection()
@@ -115,13 +117,26 @@ void JsonRpcWebSocketServer::newConnection()
     }
     logInfo(QStringLiteral("client connected: ") + socket->peerAddress().toString());
 
-    auto transport = std::make_shared<JsonRpcWebSocket>(socket);
+    // Every peer is on loopback: its port tells its connection. Handshakes that failed left null entries.
+    QTcpSocket* connection = nullptr;
+    for (auto pending = handshaking.begin(); pending != handshaking.end();) {
+        if (*pending && (*pending)->peerPort() == socket->peerPort() && !connection) {
+            connection = *pending;
+        }
+        pending = (!*pending || *pending == connection) ? handshaking.erase(pending) : std::next(pending);
+    }
+    auto transport = std::make_shared<JsonRpcWebSocket>(socket, connection);
     // Released through the event loop: slots still running on its disconnection must find it alive.
     std::shared_ptr<JsonRpcEndpoint> endpoint(new JsonRpcEndpoint(transport, logger, this),
                                               [](JsonRpcEndpoint* gone) { gone->deleteLater(); });
     connect(endpoint.get(), &JsonRpcEndpoint::socketDisconnected, this, &JsonRpcWebSocketServer::disconnectClient);
     connect(endpoint.get(), &JsonRpcEndpoint::jsonObjectReceived, this, &JsonRpcServer::jsonRequestReceived);
+    const auto replaced = clients.find(socket);
+    if (replaced != clients.end()) {
+        endpoints.remove(replaced->second.get());
+    }
     clients[socket] = endpoint;
+    endpoints.insert(endpoint.get());
     emit clientConnected(socket);
 }
 
@@ -133,11 +148,12 @@ void JsonRpcWebSocketServer::disconnectClient(QObject* client_socket)
         return;
     }
     logInfo(QStringLiteral("client disconnected: ") + socket->peerAddress().toString());
-    const auto found = clients.find(socket);
+    const auto found = clients.find(client_socket);
     if (found == clients.end()) {
         logError(QStringLiteral("unknown client disconnected"));
         return;
     }
+    endpoints.remove(found->second.get());
     clients.erase(found);
     emit clientDisconnected(client_socket);
 }

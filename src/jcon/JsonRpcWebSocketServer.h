@@ -4,11 +4,14 @@
 
 #include "JsonRpcServer.h"
 
+#include <QPointer>
+#include <QSet>
 #include <QStringList>
 
 #include <map>
 
 class QTcpServer;
+class QTcpSocket;
 class QWebSocket;
 class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
@@ -34,6 +37,7 @@ public:
     void close() override;
     JsonRpcEndpoint* endpointForSocket(QObject* socket) override;
     QVector<JsonRpcEndpoint*> connectedEndpoints() override;
+    bool isConnectedEndpoint(JsonRpcEndpoint* endpoint) const override;
 
     // 0 while not listening.
     int port() const;
@@ -50,8 +54,13 @@ private:
     // to send at once (TCP_NODELAY), so a message that follows another does not wait for the peer's ACK.
     QTcpServer* listener;
     QWebSocketServer* server;
+    // Connections in their opening handshake: the endpoint keeps its own to write to.
+    QList<QPointer<QTcpSocket>> handshaking;
     QStringList allowedOrigins;
-    std::map<QWebSocket*, std::shared_ptr<JsonRpcEndpoint>> clients;
+    // Keyed by the socket's address only: a caller may hold a socket deleted since, never to be touched.
+    std::map<QObject*, std::shared_ptr<JsonRpcEndpoint>> clients;
+    // The endpoints of the map, to ask about one without a walk through all.
+    QSet<JsonRpcEndpoint*> endpoints;
 };
 
 } // namespace jcon
