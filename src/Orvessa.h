@@ -12,6 +12,5 @@ bool isAlreadyRunning(const char* lockPath = instanceLockPath);
 // The https origins of the trusted sites: the eight hosts, then the www. form of hosts two to eight.
 QStringList allowedOrigins();
 
-// SIGTERM and SIGINT end the event loop as the tray's Quit does, so clients see a normal closure.
-// Call once, after the application object exists.
-void quitOnTerminationSignals();
+// Every client takes a descriptor: the soft limit (often 1024) goes up to what the system allows.
+void raiseDescriptorLimit();

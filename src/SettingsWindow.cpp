@@ -27,7 +27,7 @@ QRegularExpression portPattern()
 
 SettingsWindow::SettingsWindow(QWidget* parent)
     : QMainWindow(parent)
-    , form(new Form)
+    , form(std::make_unique<Form>())
 {
     setupForm();
     setWindowFlags(Qt::Window | Qt::WindowCloseButtonHint);
@@ -43,10 +43,7 @@ SettingsWindow::SettingsWindow(QWidget* parent)
     move(screen()->geometry().center() - frameGeometry().center());
 }
 
-SettingsWindow::~SettingsWindow()
-{
-    delete form;
-}
+SettingsWindow::~SettingsWindow() = default;
 
 QValidator::State SettingsWindow::checkPort(QString text)
 {

@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <QValidator>
 
+#include <memory>
+
 class QAction;
 class QLabel;
 class QLineEdit;
@@ -53,7 +55,7 @@ private:
     void setupForm();
     void loadStoredPort();
 
-    Form* form;
+    std::unique_ptr<Form> form;
     QSettings settings;
     QRegularExpressionValidator* portValidator;
 };

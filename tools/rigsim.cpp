@@ -1,5 +1,6 @@
 // orvessa-rigsim: a simulated Yaesu FT-991 on a pseudo-terminal, for trying Orvessa without a radio.
 #include "PtyRadio.h"
+#include "QuitOnSignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -8,37 +9,7 @@
 
 #include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
-// Ends the event loop on Ctrl+C or kill, so that the link is removed on the way out.
-void quitOnSignals()
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, QCoreApplication::instance(), &QCoreApplication::quit);
-    struct sigaction action
-    {
-    };
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
-}
-
-} // namespace
 
 int main(int argc, char* argv[])
 {
@@ -95,7 +66,8 @@ int main(int argc, char* argv[])
         else if (words.contains("answer"))
             radio.setAnswering(true);
     });
-    quitOnSignals();
+    // Ended by Ctrl+C or kill through the event loop, so that the link is removed on the way out.
+    quitOnSignals({SIGINT, SIGTERM, SIGHUP});
     std::printf("%s\n", qPrintable(radio.portName()));
     std::fflush(stdout);
     const int result = QCoreApplication::exec();
