@@ -94,11 +94,12 @@ void TestJsonRpc::framing()
     QStringList cut;
     int reported = 0;
     for (const QString& message : messages) {
-        const jcon::JsonRpcFramer::Result result = framer.append(message.toUtf8());
-        for (const QJsonObject& object : result.objects) {
-            cut << compact(object);
+        framer.append(message.toUtf8());
+        reported += framer.takeMalformed() ? 1 : 0;
+        while (const std::optional<QJsonObject> object = framer.next()) {
+            cut << compact(*object);
         }
-        reported += result.malformed ? 1 : 0;
+        reported += framer.takeMalformed() ? 1 : 0;
     }
     QCOMPARE(cut, objects);
     QCOMPARE(reported, malformed);

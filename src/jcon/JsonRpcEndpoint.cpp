@@ -3,6 +3,8 @@
 #include "JsonRpcLogger.h"
 #include "JsonRpcSocket.h"
 
+#include <optional>
+
 namespace jcon {
 
 JsonRpcEndpoint::JsonRpcEndpoint(std::shared_ptr<JsonRpcSocket> socket_,
@@ -27,6 +29,7 @@ void JsonRpcEndpoint::send(const QByteArray& message)
 {
     if (socket->isConnected()) {
         socket->send(message);
+        dropIfNotReading();
     }
 }
 
@@ -34,6 +37,19 @@ void JsonRpcEndpoint::sendShared(const QByteArray& message, QByteArray& wire)
 {
     if (socket->isConnected()) {
         socket->sendShared(message, wire);
+        dropIfNotReading();
+    }
+}
+
+void JsonRpcEndpoint::dropIfNotReading()
+{
+    const qint64 waiting = socket->bytesToWrite();
+    if (waiting > maxPendingOutgoingBytes) {
+        logger->logError(QStringLiteral("Client %1:%2 does not read what is sent to it (%3 bytes waiting): closing it")
+                             .arg(socket->peerAddress().toString())
+                             .arg(socket->peerPort())
+                             .arg(waiting));
+        socket->abort();
     }
 }
 
@@ -67,14 +83,55 @@ quint16 JsonRpcEndpoint::localPort() const
     return socket->localPort();
 }
 
-void JsonRpcEndpoint::dataReady(const QByteArray& bytes, QObject* sender)
+namespace {
+
+// One client's requests served in one turn of the event loop: others wait at most for this many.
+constexpr int requestsPerTurn = 64;
+// Text a client may have waiting unframed before reading from it pauses.
+constexpr qint64 maxWaitingBytes = 256 * 1024;
+
+} // namespace
+
+void JsonRpcEndpoint::dataReady(const QByteArray& bytes, QObject* socketObject)
 {
-    const JsonRpcFramer::Result result = receiveBuffer.append(bytes);
-    for (const QJsonObject& object : result.objects) {
-        emit jsonObjectReceived(object, sender);
+    sender = socketObject;
+    inbox.append(bytes);
+    inboxBytes += bytes.size();
+    if (inboxBytes > maxWaitingBytes) {
+        socket->setReceivePaused(true);
     }
-    if (result.malformed) {
-        logger->logError(QStringLiteral("Malformed request"));
+    if (!serving) {
+        serveSome();
+    }
+}
+
+void JsonRpcEndpoint::serveSome()
+{
+    serving = false;
+    int budget = requestsPerTurn;
+    // A client dropped meanwhile (it did not read) is served no more.
+    while (budget > 0 && socket->isConnected()) {
+        if (const std::optional<QJsonObject> object = receiveBuffer.next()) {
+            emit jsonObjectReceived(*object, sender);
+            --budget;
+            continue;
+        }
+        if (receiveBuffer.takeMalformed()) {
+            logger->logError(QStringLiteral("Malformed request"));
+        }
+        if (inbox.isEmpty()) {
+            socket->setReceivePaused(false);
+            return;
+        }
+        inboxBytes -= inbox.first().size();
+        receiveBuffer.append(inbox.takeFirst());
+        if (receiveBuffer.takeMalformed()) {
+            logger->logError(QStringLiteral("Malformed request"));
+        }
+    }
+    if (socket->isConnected()) {
+        serving = true;
+        QMetaObject::invokeMethod(this, &JsonRpcEndpoint::serveSome, Qt::QueuedConnection);
     }
 }
 

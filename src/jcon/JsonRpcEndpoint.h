@@ -5,6 +5,7 @@
 #include "JsonRpcFramer.h"
 
 #include <QAbstractSocket>
+#include <QByteArrayList>
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QObject>
@@ -27,6 +28,10 @@ signals:
     void socketError(QObject* socket, QAbstractSocket::SocketError error);
 
 public:
+    // Past this many bytes waiting to be sent, a client that does not read is dropped: what waits for it
+    // would otherwise grow without bound (a QSO subscriber that never reads, answers to a flood of requests).
+    static constexpr qint64 maxPendingOutgoingBytes = 8 * 1024 * 1024;
+
     JsonRpcEndpoint(std::shared_ptr<JsonRpcSocket> socket,
                     std::shared_ptr<JsonRpcLogger> logger,
                     QObject* parent = nullptr);
@@ -48,9 +53,18 @@ private slots:
     void dataReady(const QByteArray& bytes, QObject* socket);
 
 private:
+    void dropIfNotReading();
+    // Serves a few of the requests received, then lets the event loop serve other clients before the rest.
+    void serveSome();
+
     std::shared_ptr<JsonRpcLogger> logger;
     std::shared_ptr<JsonRpcSocket> socket;
     JsonRpcFramer receiveBuffer;
+    // Messages received and not yet framed, and their size: past a bound, reading from the client pauses.
+    QByteArrayList inbox;
+    qint64 inboxBytes = 0;
+    QObject* sender = nullptr;
+    bool serving = false;
 };
 
 } // namespace jcon

@@ -2,6 +2,8 @@
 
 #include <QJsonDocument>
 
+#include <utility>
+
 namespace jcon {
 
 namespace {
@@ -13,24 +15,24 @@ bool isBlank(char c)
 
 } // namespace
 
-JsonRpcFramer::Result JsonRpcFramer::append(const QByteArray& bytes)
+void JsonRpcFramer::append(const QByteArray& bytes)
 {
-    Result result;
     const bool wasEmpty = buffer.isEmpty();
     buffer.append(bytes);
     // Blanks can only be dropped where no object has started; inside one they may be string data.
     if (wasEmpty) {
         skipLeadingBlanks();
         if (buffer.isEmpty() || buffer.at(0) != '{') {
-            result.malformed = true;
+            malformed = true;
             reset();
-            return result;
         }
     }
+}
 
-    int start = 0;
-    for (int i = scanned; i < buffer.size(); ++i) {
-        const char c = buffer.at(i);
+std::optional<QJsonObject> JsonRpcFramer::next()
+{
+    while (scanned < buffer.size()) {
+        const char c = buffer.at(scanned++);
         if (c == '"' && !escaped) {
             inString = !inString;
             escaped = false;
@@ -43,11 +45,11 @@ JsonRpcFramer::Result JsonRpcFramer::append(const QByteArray& bytes)
             --depth;
             if (depth == 0) {
                 const QJsonDocument document
-                    = QJsonDocument::fromJson(QByteArray::fromRawData(buffer.constData() + start, i + 1 - start));
+                    = QJsonDocument::fromJson(QByteArray::fromRawData(buffer.constData() + start, scanned - start));
+                start = scanned;
                 if (document.isObject()) {
-                    result.objects.append(document.object());
+                    return document.object();
                 }
-                start = i + 1;
             }
         }
     }
@@ -58,19 +60,20 @@ JsonRpcFramer::Result JsonRpcFramer::append(const QByteArray& bytes)
     } else {
         buffer.remove(0, start);
     }
+    start = 0;
     skipLeadingBlanks();
     scanned = buffer.size();
-    if (!buffer.isEmpty() && buffer.at(0) != '{') {
-        // Keeping a tail that can never start an object would swallow every later message.
-        result.malformed = true;
-        reset();
-        return result;
-    }
-    if (buffer.size() > maxPendingBytes) {
-        result.malformed = true;
+    // Keeping a tail that can never start an object would swallow every later message.
+    if ((!buffer.isEmpty() && buffer.at(0) != '{') || buffer.size() > maxPendingBytes) {
+        malformed = true;
         reset();
     }
-    return result;
+    return std::nullopt;
+}
+
+bool JsonRpcFramer::takeMalformed()
+{
+    return std::exchange(malformed, false);
 }
 
 void JsonRpcFramer::skipLeadingBlanks()
@@ -86,6 +89,7 @@ void JsonRpcFramer::reset()
 {
     buffer.clear();
     scanned = 0;
+    start = 0;
     depth = 0;
     inString = false;
     escaped = false;

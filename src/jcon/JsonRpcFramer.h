@@ -4,7 +4,8 @@
 
 #include <QByteArray>
 #include <QJsonObject>
-#include <QVector>
+
+#include <optional>
 
 namespace jcon {
 
@@ -14,15 +15,13 @@ public:
     // An object still open past this many bytes is taken as hostile or broken and dropped.
     static constexpr int maxPendingBytes = 4 * 1024 * 1024;
 
-    struct Result
-    {
-        QVector<QJsonObject> objects;
-        // Something was dropped that the peer should hear about in the log ("Malformed request").
-        bool malformed = false;
-    };
-
-    // Appends the bytes and returns, in order, every object they complete.
-    Result append(const QByteArray& bytes);
+    // Appends the bytes of one message. The objects it completes come out of next(), one at a time, so a
+    // message full of requests can be served a few at a time; take them all before appending another.
+    void append(const QByteArray& bytes);
+    // The next complete object, or nothing once the appended bytes are used up.
+    std::optional<QJsonObject> next();
+    // True once after something was dropped that the peer should hear about ("Malformed request").
+    bool takeMalformed();
 
     // Text received and not yet consumed: the start of an unfinished object, or nothing.
     const QByteArray& pending() const { return buffer; }
@@ -32,11 +31,13 @@ private:
     void reset();
 
     QByteArray buffer;
-    // Where the scan of the pending text stopped, so each message scans only its own bytes.
+    // Where the scan stopped and where the object under it began.
     int scanned = 0;
+    int start = 0;
     int depth = 0;
     bool inString = false;
     bool escaped = false;
+    bool malformed = false;
 };
 
 } // namespace jcon

@@ -41,7 +41,7 @@ const NotificationLink notificationLinks[] {
 
 } // namespace
 
-JsonRpcEndpoint* JsonRpcServer::current = nullptr;
+thread_local JsonRpcEndpoint* JsonRpcServer::current = nullptr;
 
 JsonRpcServer::JsonRpcServer(QObject* parent, std::shared_ptr<JsonRpcLogger> logger_)
     : QObject(parent)

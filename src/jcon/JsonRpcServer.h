@@ -97,7 +97,8 @@ private:
     QString namespaceSeparator;
     bool notificationsEnabled = false;
 
-    static JsonRpcEndpoint* current;
+    // One per thread: each server serves its clients from one thread, and two servers never share it.
+    static thread_local JsonRpcEndpoint* current;
 };
 
 } // namespace jcon

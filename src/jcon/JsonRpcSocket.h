@@ -36,6 +36,11 @@ public:
     // others send the same bytes.
     virtual qint64 sendShared(const QByteArray& data, QByteArray& wire) = 0;
     virtual QString errorString() const = 0;
+    // Bytes written and not yet taken by the system; dropping the connection at once, nothing more sent.
+    virtual qint64 bytesToWrite() const = 0;
+    virtual void abort() = 0;
+    // While paused the peer's data waits in the system, which slows the peer down in turn.
+    virtual void setReceivePaused(bool paused) = 0;
     virtual QHostAddress localAddress() const = 0;
     virtual quint16 localPort() const = 0;
     virtual QHostAddress peerAddress() const = 0;

@@ -5,6 +5,7 @@
 
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
@@ -21,6 +22,7 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(const QStringList& allowedOrigins
     , allowedOrigins(allowedOrigins_)
 {
     connect(listener, &QTcpServer::newConnection, this, &JsonRpcWebSocketServer::acceptConnections);
+    connect(listener, &QTcpServer::acceptError, this, &JsonRpcWebSocketServer::cannotAccept);
     connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &JsonRpcWebSocketServer::checkOrigin);
 }
@@ -31,6 +33,7 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(QObject* parent, std::shared_ptr<
     , server(new QWebSocketServer(QStringLiteral("JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
 {
     connect(listener, &QTcpServer::newConnection, this, &JsonRpcWebSocketServer::acceptConnections);
+    connect(listener, &QTcpServer::acceptError, this, &JsonRpcWebSocketServer::cannotAccept);
     connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
 }
 
@@ -57,14 +60,39 @@ bool JsonRpcWebSocketServer::listen(int port_)
 
 bool JsonRpcWebSocketServer::listen(const QHostAddress& address, int port_)
 {
+    if (!listener->listen(address, static_cast<quint16>(port_))) {
+        return false;
+    }
     logInfo(QStringLiteral("listening on port %2").arg(port_));
-    return listener->listen(address, static_cast<quint16>(port_));
+    return true;
+}
+
+QString JsonRpcWebSocketServer::listenError() const
+{
+    return listener->errorString();
+}
+
+void JsonRpcWebSocketServer::cannotAccept(QAbstractSocket::SocketError)
+{
+    // Out of descriptors, the listening socket stays readable: trying at every turn would only spin. Wait
+    // for a client to leave, or a second.
+    listener->pauseAccepting();
+    if (!acceptPaused) {
+        logError(QStringLiteral("cannot accept clients: %1; waiting for descriptors to free up")
+                     .arg(listener->errorString()));
+        acceptPaused = true;
+    }
+    QTimer::singleShot(1000, this, [this] { listener->resumeAccepting(); });
 }
 
 void JsonRpcWebSocketServer::acceptConnections()
 {
+    acceptPaused = false;
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // What is read of one client per turn of the loop: a client's burst of requests waits in its own
+        // connection, and every other client is served in between.
+        socket->setReadBufferSize(JsonRpcWebSocket::readChunkBytes);
         handshaking.append(socket);
         server->handleConnection(socket);
     }
@@ -125,6 +153,9 @@ void JsonRpcWebSocketServer::newConnection()
         }
         pending = (!*pending || *pending == connection) ? handshaking.erase(pending) : std::next(pending);
     }
+    // A request is small: a message or frame past the framer's bound is refused, and Qt closes with 1009.
+    socket->setMaxAllowedIncomingFrameSize(JsonRpcFramer::maxPendingBytes);
+    socket->setMaxAllowedIncomingMessageSize(JsonRpcFramer::maxPendingBytes);
     auto transport = std::make_shared<JsonRpcWebSocket>(socket, connection);
     // Released through the event loop: slots still running on its disconnection must find it alive.
     std::shared_ptr<JsonRpcEndpoint> endpoint(new JsonRpcEndpoint(transport, logger, this),
@@ -155,6 +186,9 @@ void JsonRpcWebSocketServer::disconnectClient(QObject* client_socket)
     }
     endpoints.remove(found->second.get());
     clients.erase(found);
+    if (acceptPaused) {
+        listener->resumeAccepting();
+    }
     emit clientDisconnected(client_socket);
 }
 

@@ -41,6 +41,8 @@ public:
 
     // 0 while not listening.
     int port() const;
+    // Why the last listen failed.
+    QString listenError() const;
 
 protected slots:
     void newConnection() override;
@@ -49,6 +51,7 @@ protected slots:
 private:
     void checkOrigin(QWebSocketCorsAuthenticator* authenticator);
     void acceptConnections();
+    void cannotAccept(QAbstractSocket::SocketError error);
 
     // Accepts the TCP connections that the WebSocket server then upgrades: only here can each socket be told
     // to send at once (TCP_NODELAY), so a message that follows another does not wait for the peer's ACK.
@@ -61,6 +64,8 @@ private:
     std::map<QObject*, std::shared_ptr<JsonRpcEndpoint>> clients;
     // The endpoints of the map, to ask about one without a walk through all.
     QSet<JsonRpcEndpoint*> endpoints;
+    // Accepting is paused because the process ran out of descriptors.
+    bool acceptPaused = false;
 };
 
 } // namespace jcon
