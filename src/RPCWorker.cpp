@@ -1,6 +1,7 @@
 #include "RPCWorker.h"
 
 #include "AppSettings.h"
+#include "HandOff.h"
 #include "Log.h"
 #include "RigService.h"
 #include "jcon/JsonRpcDebugLogger.h"
@@ -39,12 +40,16 @@ RPCWorker::~RPCWorker()
 
 void RPCWorker::registerService()
 {
+    retry = new QTimer(this);
+    retry->setSingleShot(true);
+    retry->setInterval(2000);
+    connect(retry, &QTimer::timeout, this, [this] { listenOn(wantedPort); });
+
     // Notifications must be on before registration: that is when the service's signal gets connected.
     server->setNotificationsEnabled(true);
     server->registerServices(QObjectList {service});
     connect(server, &jcon::JsonRpcWebSocketServer::clientConnected, service, [this](QObject* clientSocket) {
-        QMetaObject::invokeMethod(
-            service, "newEndpoint", Q_ARG(jcon::JsonRpcEndpoint*, server->endpointForSocket(clientSocket)));
+        service->newEndpoint(server->endpointForSocket(clientSocket));
     });
 }
 
@@ -70,15 +75,38 @@ void RPCWorker::restart()
         return;
     }
     LOG("New port\n");
+    // A new setting starts afresh: its failure is worth telling.
+    retry->stop();
+    failureTold = false;
     server->close();
-    server->listen(QHostAddress::LocalHost, port);
+    listenOn(port);
+}
+
+void RPCWorker::listenOn(int port)
+{
+    wantedPort = port;
+    if (server->listen(QHostAddress::LocalHost, port)) {
+        failureTold = false;
+        return;
+    }
+    if (!failureTold) {
+        const QString reason = server->listenError();
+        LOG("Cannot listen on port {}: {}\n", port, reason);
+        emit listenFailed(port, reason);
+        failureTold = true;
+    }
+    // Whatever holds the port may let it go at any time.
+    retry->start();
 }
 
 void RPCWorker::finish()
 {
     LOG("closing thread\n");
+    retry->stop();
     server->close();
+    service->shutDown();
     // The thread ends here and start-up destroys the worker from the main thread: hand it over, so
     // the service's timer and the sockets are released by the thread that owns them.
     moveToThread(QCoreApplication::instance()->thread());
+    handOff(this);
 }

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSettings>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
 
@@ -17,6 +18,11 @@ class JsonRpcWebSocketServer;
 class RPCWorker : public QObject
 {
     Q_OBJECT
+
+signals:
+    // The server cannot listen on the port (another program holds it): told once, until it listens again or
+    // the setting changes. Meanwhile the worker tries again every few seconds.
+    void listenFailed(int port, QString reason);
 
 public slots:
     void restart();
@@ -33,9 +39,13 @@ public:
 
 private:
     void registerService();
+    void listenOn(int port);
 
     std::shared_ptr<jcon::JsonRpcLogger> logger;
     RigService* service = nullptr;
     jcon::JsonRpcWebSocketServer* server = nullptr;
     QSettings* settings = nullptr;
+    QTimer* retry = nullptr;
+    int wantedPort = 0;
+    bool failureTold = false;
 };

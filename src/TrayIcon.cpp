@@ -73,6 +73,17 @@ TrayIcon::~TrayIcon()
     qDeleteAll(linkActions);
 }
 
+void TrayIcon::showListenFailure(int port, const QString& reason)
+{
+    trayIcon->showMessage(QStringLiteral("Orvessa"),
+                          QStringLiteral("Orvessa cannot listen on port %1 (%2): web pages cannot reach it. It keeps "
+                                         "trying; another port can be set in the settings window.")
+                              .arg(port)
+                              .arg(reason),
+                          QSystemTrayIcon::Warning,
+                          10000);
+}
+
 void TrayIcon::addLink(const QString& address, const QString& text)
 {
     auto* action = new QAction(text, this);

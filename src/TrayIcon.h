@@ -14,6 +14,10 @@ class TrayIcon : public QObject
 {
     Q_OBJECT
 
+public slots:
+    // Tells the operator why no page can reach the program for now.
+    void showListenFailure(int port, const QString& reason);
+
 public:
     TrayIcon(QObject* parent, AboutWindow* aboutWindow, SettingsWindow* settingsWindow);
     ~TrayIcon() override;

@@ -1,8 +1,10 @@
 #include "AboutWindow.h"
 #include "AppSettings.h"
 #include "EpollEventDispatcher.h"
+#include "HandOff.h"
 #include "Log.h"
 #include "Orvessa.h"
+#include "QuitOnSignals.h"
 #include "RPCWorker.h"
 #include "RigService.h"
 #include "SettingsWindow.h"
@@ -14,6 +16,7 @@
 
 #include <hamlib/rig.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -36,6 +39,7 @@ int main(int argc, char* argv[])
     }
 
     LOG("MAIN Thread id: {}\n", threadIdText());
+    raiseDescriptorLimit();
     auto* origins = new QStringList(allowedOrigins());
 
     auto* worker = new RPCWorker(*origins);
@@ -49,15 +53,18 @@ int main(int argc, char* argv[])
     auto* settingsWindow = new SettingsWindow(nullptr);
     auto* trayIcon = new TrayIcon(nullptr, aboutWindow, settingsWindow);
     QObject::connect(settingsWindow, &SettingsWindow::settingsUpdated, worker, &RPCWorker::restart);
+    QObject::connect(worker, &RPCWorker::listenFailed, trayIcon, &TrayIcon::showListenFailure);
 
     QObject::connect(app, &QCoreApplication::aboutToQuit, workerThread, &QThread::quit);
-    quitOnTerminationSignals();
+    // A kill or Ctrl+C quits as the tray's Quit does, so clients see a normal closure.
+    quitOnSignals({SIGTERM, SIGINT});
     workerThread->start(QThread::InheritPriority);
 
     QGuiApplication::setQuitOnLastWindowClosed(false);
     const int result = QApplication::exec();
 
     workerThread->wait();
+    takeOver(worker);
     delete trayIcon;
     delete settingsWindow;
     delete aboutWindow;
