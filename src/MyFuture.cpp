@@ -1,11 +1,13 @@
 #include "MyFuture.h"
 
+#include "HandOff.h"
 #include "Log.h"
 #include "jcon/JsonRpcEndpoint.h"
 
 #include <QVariantMap>
 #include <QtConcurrent>
 
+#include <atomic>
 #include <exception>
 
 namespace {
@@ -72,23 +74,32 @@ void MyFuture::start(QObject* context,
         // Each handler disables the other through these, whichever runs first.
         auto finishedHook = std::make_shared<QMetaObject::Connection>();
         auto disconnectHook = std::make_shared<QMetaObject::Connection>();
+        // Work still queued when its client leaves is never begun: a client that queued much and left must
+        // hold up neither other clients' work nor the end of the program.
+        auto cancelled = std::make_shared<std::atomic<bool>>(false);
 
         *finishedHook
             = QObject::connect(watched, &QFutureWatcherBase::finished, context, [watched, disconnectHook, onSuccess] {
+                  takeOver(watched);
                   LOG("Future success\n");
                   watched->deleteLater();
                   QObject::disconnect(*disconnectHook);
                   onSuccess(watched->future().result());
               });
         if (endpoint) {
-            *disconnectHook = QObject::connect(
-                endpoint, &jcon::JsonRpcEndpoint::socketDisconnected, watched, [watched, finishedHook, onCancelled] {
-                    LOG("Future cancelled\n");
-                    watched->deleteLater();
-                    QObject::disconnect(*finishedHook);
-                    onCancelled();
-                });
+            *disconnectHook = QObject::connect(endpoint,
+                                               &jcon::JsonRpcEndpoint::socketDisconnected,
+                                               watched,
+                                               [watched, finishedHook, onCancelled, cancelled] {
+                                                   *cancelled = true;
+                                                   LOG("Future cancelled\n");
+                                                   watched->deleteLater();
+                                                   QObject::disconnect(*finishedHook);
+                                                   onCancelled();
+                                               });
         }
-        watched->setFuture(work ? QtConcurrent::run(pool, [task = work] { return runGuarded(task); }) : running);
+        watched->setFuture(work ? QtConcurrent::run(
+                               pool, [task = work, cancelled] { return *cancelled ? QVariant() : runGuarded(task); })
+                                : running);
     });
 }

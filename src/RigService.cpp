@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "EpollEventDispatcher.h"
+#include "HandOff.h"
 #include "KrRig.h"
 #include "Log.h"
 #include "RigWorker.h"
@@ -9,12 +10,15 @@
 #include "jcon/JsonRpcEndpoint.h"
 #include "jcon/JsonRpcServer.h"
 
+#include <QFileInfo>
 #include <QFutureInterface>
+#include <QFutureWatcher>
 #include <QHostAddress>
 #include <QNetworkInterface>
 #include <QPointer>
 #include <QSerialPortInfo>
 #include <QThread>
+#include <QtConcurrent>
 
 #include <hamlib/rigclass.h>
 
@@ -127,6 +131,7 @@ RigService::RigService(QObject* parent)
     , pushTimer(this)
 {
     taskPool.setMaxThreadCount(1);
+    relayPool.setMaxThreadCount(1);
     buildRigCatalogue();
     LOG("RIG service Thread id: {}\n", threadIdText());
 
@@ -147,21 +152,42 @@ RigService::RigService(QObject* parent)
 
     radioThread = new QThread();
     radioThread->setObjectName(QStringLiteral("radios"));
+    radioThread->setEventDispatcher(new EpollEventDispatcher());
     radios = new RigWorker();
     radios->moveToThread(radioThread);
     connect(radioThread, &QThread::finished, radios, &QObject::deleteLater);
-    connect(radios, &RigWorker::done, this, &RigService::radioDone);
+    connect(radios, &RigWorker::resultsReady, this, &RigService::radioResults);
     radioThread->start(QThread::InheritPriority);
 }
 
 RigService::~RigService()
 {
+    shutDown();
+    if (!radioThreadLeftBehind) {
+        delete radioThread;
+    }
+}
+
+void RigService::shutDown()
+{
+    if (!radioThread->isRunning()) {
+        return;
+    }
+    // Nothing may report to this thread once it ends: Qt deletes a thread's event loop while other threads
+    // may still be posting to it. The relay stops, work nobody started is dropped and the running piece
+    // finishes (a second at most).
+    onReceiver(udpReceiver, [](UdpMulticast& receiver) { receiver.stopReceiving(); });
+    taskPool.clear();
+    relayPool.clear();
+    taskPool.waitForDone();
+    relayPool.waitForDone();
     // A Hamlib call on a radio that does not answer cannot be cut short: wait a moment, then leave the
-    // thread to the end of the process rather than hold everyone up.
+    // thread to the end of the process rather than hold everyone up, and hear nothing more from it.
     radioThread->quit();
     if (radioThread->wait(1500)) {
-        delete radioThread;
+        takeOver(radios);
     } else {
+        disconnect(radios, nullptr, this, nullptr);
         LOG("Radio thread busy, left to the end of the process\n");
         radioThreadLeftBehind = true;
     }
@@ -179,11 +205,13 @@ void RigService::post(std::function<QVariant(RigWorker&)> work, std::function<vo
     radios->post(ticket, std::move(work));
 }
 
-void RigService::radioDone(quint64 ticket, QVariant result)
+void RigService::radioResults()
 {
-    const std::function<void(const QVariant&)> then = waiting.take(ticket);
-    if (then) {
-        then(result);
+    for (const RigWorker::Result& result : radios->takeResults()) {
+        const std::function<void(const QVariant&)> then = waiting.take(result.first);
+        if (then) {
+            then(result.second);
+        }
     }
 }
 
@@ -265,18 +293,22 @@ MyFuture RigService::connectRig(QString& serial, uint model_id, QString& serial_
         LOG("Rig model not supported\n");
         return MyFuture::ready(errorEnvelope(QStringLiteral("Rig model not supported")));
     }
-    if (rigs.contains(serial) || opening.contains(serial)) {
+    // The same device under another name (a link to it, a "../" form) would get a second Hamlib handle on
+    // one port, and the two would talk across each other.
+    const QString canonical = QFileInfo(serial).canonicalFilePath();
+    const QString device = canonical.isEmpty() ? serial : canonical;
+    if (rigs.contains(serial) || opening.contains(serial) || deviceTaken(device)) {
         LOG("Serial port already connected\n");
         return MyFuture::ready(successEnvelope(QStringLiteral("Serial port already connected")));
     }
 
-    opening.insert(serial);
+    opening.insert(serial, device);
     QFutureInterface<QVariant> answer;
     answer.reportStarted();
     const QString port = serial;
     const QString speed = serial_speed;
     post([port, model_id, speed](RigWorker& worker) { return QVariant(worker.open(port, model_id, speed)); },
-         [this, port, answer](const QVariant& result) mutable {
+         [this, port, device, answer](const QVariant& result) mutable {
              opening.remove(port);
              const QVariantMap info = result.toMap();
              if (info.isEmpty()) {
@@ -284,6 +316,7 @@ MyFuture RigService::connectRig(QString& serial, uint model_id, QString& serial_
              } else {
                  ConnectedRig& rig = rigs[port];
                  rig.info = info;
+                 rig.device = device;
                  rig.id = nextTicket++;
                  rigInfoSubscribers.insert(port, {});
                  answer.reportResult(successEnvelope(QStringLiteral("Rig connected")));
@@ -291,6 +324,12 @@ MyFuture RigService::connectRig(QString& serial, uint model_id, QString& serial_
              answer.reportFinished();
          });
     return MyFuture(answer.future());
+}
+
+bool RigService::deviceTaken(const QString& device) const
+{
+    return std::any_of(rigs.cbegin(), rigs.cend(), [&device](const ConnectedRig& rig) { return rig.device == device; })
+        || std::find(opening.cbegin(), opening.cend(), device) != opening.cend();
 }
 
 QVariantList RigService::listConnectedRigs()
@@ -498,14 +537,14 @@ MyFuture RigService::futureNumber()
 MyFuture RigService::udpQsoStart(quint16 port, QString& add, QString& group)
 {
     return MyFuture([this, port, add, group] { return QVariant(udpQsoStart_1(port, add, group, QVariant())); },
-                    &taskPool);
+                    &relayPool);
 }
 
 MyFuture RigService::udpQsoStartFilters(quint16 port, QString& add, QString& group, QStringList filters)
 {
     return MyFuture(
         [this, port, add, group, filters] { return QVariant(udpQsoStart_1(port, add, group, QVariant(filters))); },
-        &taskPool);
+        &relayPool);
 }
 
 QVariantMap RigService::udpQsoStart_1(quint16 port, const QString& add, const QString& group, const QVariant& patterns)
@@ -518,28 +557,65 @@ QVariantMap RigService::udpQsoStart_1(quint16 port, const QString& add, const QS
     LOG("RigService::udpQsoStartThread id: {}\n", threadIdText());
 
     bool started = false;
-    if (!QMetaObject::invokeMethod(udpReceiver,
-                                   "startReceiving",
-                                   Qt::BlockingQueuedConnection,
-                                   Q_RETURN_ARG(bool, started),
-                                   Q_ARG(quint16, port),
-                                   Q_ARG(QHostAddress, local),
-                                   Q_ARG(QHostAddress, groupAddress),
-                                   Q_ARG(QVariant, patterns))) {
-        started = false;
-    }
+    onReceiver(udpReceiver,
+               [&](UdpMulticast& receiver) { started = receiver.startReceiving(port, local, groupAddress, patterns); });
     return started ? successEnvelope(QStringLiteral("Started UDP QSO"))
                    : errorEnvelope(QStringLiteral("Cannot start UDP QSO"));
 }
 
-QVariantMap RigService::udpQsoStop()
+void RigService::onReceiver(UdpMulticast* receiver, const std::function<void(UdpMulticast&)>& call)
 {
-    QMetaObject::invokeMethod(udpReceiver, "stopReceiving", Qt::BlockingQueuedConnection);
-    udpQsoSubscribers.remove(jcon::JsonRpcServer::currentEndpoint());
-    emit sendUnsolicitedNotifications(
-        endpointList(udpQsoSubscribers), QStringLiteral("RigInfo"), goneNotice(QStringLiteral("UDP QSO stopped")));
-    udpQsoSubscribers.clear();
-    return successEnvelope(QStringLiteral("Stopped UDP QSO"));
+    handOff(receiver);
+    QMetaObject::invokeMethod(
+        receiver,
+        [receiver, &call] {
+            takeOver(receiver);
+            call(*receiver);
+            handOff(receiver);
+        },
+        Qt::BlockingQueuedConnection);
+    takeOver(receiver);
+}
+
+MyFuture RigService::onRelay(std::function<QVariant()> work, std::function<QVariant(const QVariant&)> then)
+{
+    QFutureInterface<QVariant> answer;
+    answer.reportStarted();
+    auto* watcher = new QFutureWatcher<QVariant>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [watcher, answer, then = std::move(then)]() mutable {
+        takeOver(watcher);
+        answer.reportResult(then(watcher->result()));
+        answer.reportFinished();
+        watcher->deleteLater();
+    });
+    handOff(watcher);
+    watcher->setFuture(QtConcurrent::run(&relayPool, [watcher, work = std::move(work)] {
+        takeOver(watcher);
+        const QVariant result = work();
+        handOff(watcher);
+        return result;
+    }));
+    return MyFuture(answer.future());
+}
+
+MyFuture RigService::udpQsoStop()
+{
+    // In turn with the starts asked before it: a client's last word, stop, is what holds.
+    UdpMulticast* const receiver = udpReceiver;
+    jcon::JsonRpcEndpoint* const caller = jcon::JsonRpcServer::currentEndpoint();
+    return onRelay(
+        [receiver] {
+            onReceiver(receiver, [](UdpMulticast& stopping) { stopping.stopReceiving(); });
+            return QVariant();
+        },
+        [this, caller](const QVariant&) {
+            udpQsoSubscribers.remove(caller);
+            emit sendUnsolicitedNotifications(endpointList(udpQsoSubscribers),
+                                              QStringLiteral("RigInfo"),
+                                              goneNotice(QStringLiteral("UDP QSO stopped")));
+            udpQsoSubscribers.clear();
+            return QVariant(successEnvelope(QStringLiteral("Stopped UDP QSO")));
+        });
 }
 
 QVariantMap RigService::udpQsoSubscribe()
@@ -563,23 +639,31 @@ QVariantMap RigService::udpQsoUnsubscribe()
     return successEnvelope(QStringLiteral("Unsubscribed from UDP QSO"));
 }
 
-QVariantMap RigService::udpQsoStatus()
+MyFuture RigService::udpQsoStatus()
 {
-    usInfo info;
-    if (!QMetaObject::invokeMethod(udpReceiver, "status", Qt::BlockingQueuedConnection, Q_RETURN_ARG(usInfo, info))) {
-        info.receiving = false;
-    }
-    if (!info.receiving) {
-        return {{QStringLiteral("Receiving"), false}};
-    }
-    return {{QStringLiteral("Receiving"), true},
-            {QStringLiteral("Port"), int(info.port)},
-            {QStringLiteral("Address"), info.address.toString()},
-            {QStringLiteral("Group"), info.group.isNull() ? QString(QLatin1String("")) : info.group.toString()}};
+    UdpMulticast* const receiver = udpReceiver;
+    return onRelay(
+        [receiver] {
+            usInfo info;
+            onReceiver(receiver, [&info](UdpMulticast& asked) { info = asked.status(); });
+            return QVariant::fromValue(info);
+        },
+        [](const QVariant& status) {
+            const usInfo info = status.value<usInfo>();
+            if (!info.receiving) {
+                return QVariant(QVariantMap {{QStringLiteral("Receiving"), false}});
+            }
+            return QVariant(QVariantMap {
+                {QStringLiteral("Receiving"), true},
+                {QStringLiteral("Port"), int(info.port)},
+                {QStringLiteral("Address"), info.address.toString()},
+                {QStringLiteral("Group"), info.group.isNull() ? QString(QLatin1String("")) : info.group.toString()}});
+        });
 }
 
-void RigService::udpQsoPush(QVariantMap qso)
+void RigService::udpQsoPush(const QVariantMap& qso)
 {
+    takeOver(udpReceiver);
     if (!udpQsoSubscribers.isEmpty()) {
         emit sendUnsolicitedNotifications(endpointList(udpQsoSubscribers), QStringLiteral("QsoInfo"), qso);
     }

@@ -49,10 +49,10 @@ public slots:
     MyFuture futureNumber();
     MyFuture udpQsoStart(quint16 port, QString& add, QString& group);
     MyFuture udpQsoStartFilters(quint16 port, QString& add, QString& group, QStringList filters);
-    QVariantMap udpQsoStop();
+    MyFuture udpQsoStop();
     QVariantMap udpQsoSubscribe();
     QVariantMap udpQsoUnsubscribe();
-    QVariantMap udpQsoStatus();
+    MyFuture udpQsoStatus();
     QVariantList allAddresses();
     MyFuture setFreq(QString& serialName, double frequency);
     MyFuture setMode(QString& serialName, QString& mode, int passband);
@@ -64,6 +64,9 @@ public:
     explicit RigService(QObject* parent = nullptr);
     ~RigService() override;
 
+    // Stops everything that reports to the service's thread: the relay, the pools, the radio thread. Called
+    // in that thread just before it ends.
+    void shutDown();
     // True once a service ended while its radio thread was still inside a Hamlib call, which nothing can
     // interrupt: the process must then end without running the library's global destructors.
     static bool leftRadioThreadBehind();
@@ -73,14 +76,21 @@ private slots:
     void endpointDisconnected(QObject* socket);
     void endpointError(QObject* socket, QAbstractSocket::SocketError error);
     void rigInfoPush();
-    void udpQsoPush(QVariantMap qso);
-    void radioDone(quint64 ticket, QVariant result);
 
 private:
+    // Not slots: no client may call them by name (a forged QSO pushed to every subscriber, a forged answer
+    // to another client's radio request).
+    void udpQsoPush(const QVariantMap& qso);
+    void radioResults();
+    // The worker hands each new client over directly.
+    friend class RPCWorker;
+
     // A connected radio as this thread knows it; the radio itself lives in the radio thread.
     struct ConnectedRig
     {
         QVariantMap info;
+        // The device the port text names, its links resolved: one device is opened under one name only.
+        QString device;
         // Tells a reconnected port from the radio that was there before.
         quint64 id = 0;
         bool reading = false;
@@ -98,15 +108,23 @@ private:
     MyFuture onRadio(const QString& port, std::function<QVariantMap(KrRig&)> work);
     // Runs work in the radio thread, then continues in this thread with its result.
     void post(std::function<QVariant(RigWorker&)> work, std::function<void(const QVariant&)> then);
+    // Runs work on the relay's own thread, after the relay requests asked before it; then makes the answer
+    // in this thread from its result.
+    MyFuture onRelay(std::function<QVariant()> work, std::function<QVariant(const QVariant&)> then);
+    // Runs call in the receiver's thread and waits for it (from the relay's thread, never from this one).
+    static void onReceiver(UdpMulticast* receiver, const std::function<void(UdpMulticast&)>& call);
+    bool deviceTaken(const QString& device) const;
     QVariantMap udpQsoStart_1(quint16 port, const QString& add, const QString& group, const QVariant& patterns);
 
     QVariantList rigCatalogue;
     QMap<QString, ConnectedRig> rigs;
-    // Ports whose radio is being opened: taken, not yet connected.
-    QSet<QString> opening;
+    // Ports whose radio is being opened, with their device: taken, not yet connected.
+    QMap<QString, QString> opening;
     QMap<QString, QSet<jcon::JsonRpcEndpoint*>> rigInfoSubscribers;
     QTimer pushTimer;
     QThreadPool taskPool;
+    // Starts, stops and status of the relay, one at a time in the order they came, apart from taskPool's work.
+    QThreadPool relayPool;
     UdpMulticast* udpReceiver = nullptr;
     QSet<jcon::JsonRpcEndpoint*> udpQsoSubscribers;
     // On the heap: a thread stuck in Hamlib at the end is left to the process, never destroyed.

@@ -1,5 +1,6 @@
 #include "RigWorker.h"
 
+#include "HandOff.h"
 #include "KrRig.h"
 #include "Log.h"
 
@@ -18,12 +19,27 @@ RigWorker::RigWorker(QObject* parent)
     : QObject(parent)
 { }
 
-RigWorker::~RigWorker() = default;
-
-void RigWorker::post(quint64 ticket, std::function<QVariant(RigWorker&)> work)
+RigWorker::~RigWorker()
 {
-    QMetaObject::invokeMethod(
-        this, [this, ticket, work = std::move(work)] { emit done(ticket, work(*this)); }, Qt::QueuedConnection);
+    // The last of the radio thread: whoever waited for it takes over what it leaves.
+    handOff(this);
+}
+
+void RigWorker::post(quint64 ticket, Work work)
+{
+    requests.put({ticket, std::move(work)});
+    QMetaObject::invokeMethod(this, "runRequests", Qt::QueuedConnection);
+}
+
+void RigWorker::runRequests()
+{
+    for (auto& [ticket, work] : requests.takeAll()) {
+        QVariant result = work(*this);
+        // What the work holds goes here, in this thread.
+        work = nullptr;
+        results.put({ticket, std::move(result)});
+    }
+    emit resultsReady();
 }
 
 void RigWorker::configure(KrRig& rig, const QString& port, const QString& speed)

@@ -4,12 +4,15 @@
 // short time per call, so the others keep their pace.
 #pragma once
 
+#include "Mailbox.h"
+
 #include <QObject>
 #include <QVariant>
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 class KrRig;
 
@@ -18,15 +21,20 @@ class RigWorker : public QObject
     Q_OBJECT
 
 signals:
-    // The result of the work posted with this ticket, emitted in the radio thread.
-    void done(quint64 ticket, QVariant result);
+    // Results wait in takeResults(); emitted in the radio thread.
+    void resultsReady();
 
 public:
+    using Work = std::function<QVariant(RigWorker&)>;
+    using Result = std::pair<quint64, QVariant>;
+
     explicit RigWorker(QObject* parent = nullptr);
     ~RigWorker() override;
 
-    // From any thread: runs work in the radio thread after all work posted before it.
-    void post(quint64 ticket, std::function<QVariant(RigWorker&)> work);
+    // From the service's thread: runs work in the radio thread after all work posted before it.
+    void post(quint64 ticket, Work work);
+    // In the service's thread: the results of finished work with their tickets, oldest first.
+    std::vector<Result> takeResults() { return results.takeAll(); }
 
     // The rest runs in the radio thread only.
 
@@ -37,6 +45,9 @@ public:
     // answering is asked again with a short wait; one whose port vanished is reopened once the port is back.
     QVariantMap use(const QString& port, const std::function<QVariantMap(KrRig&)>& work);
     void close(const QString& port);
+
+private slots:
+    void runRequests();
 
 private:
     struct Radio
@@ -55,4 +66,6 @@ private:
     void quieten(Radio& radio, bool on);
 
     std::map<QString, Radio> radios;
+    Mailbox<std::pair<quint64, Work>> requests;
+    Mailbox<Result> results;
 };

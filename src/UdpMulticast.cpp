@@ -1,5 +1,6 @@
 #include "UdpMulticast.h"
 
+#include "HandOff.h"
 #include "Log.h"
 
 #include <QUdpSocket>
@@ -166,6 +167,8 @@ void UdpMulticast::processPendingDatagrams()
         } else if (firstMatchingPattern(patterns, payload) < 0) {
             continue;
         }
-        emit newQso(qsoPayload(payload));
+        const QVariantMap qso = qsoPayload(payload);
+        handOff(this);
+        emit newQso(qso);
     }
 }

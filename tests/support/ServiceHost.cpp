@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "EpollEventDispatcher.h"
+#include "HandOff.h"
 #include "Log.h"
 #include "Orvessa.h"
 #include "RPCWorker.h"
@@ -41,6 +42,7 @@ ServiceHost::~ServiceHost()
 {
     thread.quit();
     thread.wait();
+    takeOver(worker);
     delete worker;
     // The service's own account of a run, when a developer asks for it.
     if (qEnvironmentVariableIsSet("ORVESSA_TEST_LOG")) {
