@@ -188,7 +188,7 @@ QMap<QString, int> ServerProcess::descriptors() const
     }
     QMap<QString, int> kinds;
     const QString folder = QStringLiteral("/proc/%1/fd/").arg(child);
-    for (const QString& fd : QDir(folder).entryList(QDir::System | QDir::NoDotAndDotDot)) {
+    for (const QString& fd : QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
         char target[PATH_MAX];
         const ssize_t size = ::readlink(QFile::encodeName(folder + fd).constData(), target, sizeof target);
         if (size <= 0)
