@@ -1,30 +1,21 @@
 #include "Bench.h"
 
-#include "AppSettings.h"
 #include "DatagramSource.h"
 #include "Ft991Protocol.h"
 #include "KrRig.h"
 #include "Orvessa.h"
 #include "SimulatedRadio.h"
 
-#include <QElapsedTimer>
-#include <QProcessEnvironment>
-#include <QSettings>
-#include <QTcpServer>
 #include <QThread>
-#include <QUdpSocket>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <fcntl.h>
 #include <limits>
-#include <sys/file.h>
-#include <unistd.h>
 
 namespace {
 
-constexpr qint64 millisecond = 1000000;
+constexpr qint64 millisecond = Poller::millisecond;
 constexpr qint64 never = std::numeric_limits<qint64>::max();
 const double failed = std::numeric_limits<double>::quiet_NaN();
 
@@ -47,37 +38,6 @@ bool isRigError(const QByteArray& message)
 QByteArray portParams(const SimulatedRadio& radio)
 {
     return "[\"" + radio.portName().toUtf8() + "\"]";
-}
-
-quint16 freeTcpPort()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
-}
-
-quint16 freeUdpPort()
-{
-    QUdpSocket socket;
-    return socket.bind(QHostAddress(QHostAddress::LocalHost), 0) ? socket.localPort() : 0;
-}
-
-// A second Orvessa shows a message box and waits for a click instead of starting, so the bench waits for the
-// lock to be free. The suite's own copies hold it for seconds at a time.
-bool instanceLockFree()
-{
-    const int fd = ::open(instanceLockPath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return true;
-    QElapsedTimer waited;
-    waited.start();
-    bool free;
-    while (!(free = ::flock(fd, LOCK_EX | LOCK_NB) == 0) && waited.elapsed() < 60000)
-        QThread::msleep(200);
-    ::close(fd);
-    if (!free)
-        std::fprintf(
-            stderr, "orvessa-bench: another Orvessa holds %s: run the bench with a private /tmp\n", instanceLockPath);
-    return free;
 }
 
 // One status read as the service makes it: frequency, mode, PTT, then the meter that goes with it.
@@ -117,14 +77,7 @@ const QStringList Bench::cellNames {QStringLiteral("rtt"),
 
 Bench::Bench(const Options& options_)
     : options(options_)
-{
-    QProcessEnvironment system = QProcessEnvironment::systemEnvironment();
-    system.remove(QStringLiteral("DISPLAY"));
-    system.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    system.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    system.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    environment = system.toStringList();
-}
+{ }
 
 void Bench::run(std::FILE* out)
 {
@@ -220,15 +173,15 @@ double Bench::pipelinedRate(Session& session, int depth)
             client->queue(request("ovInfo"));
     }
     asked = depth * qint64(session.clients.size());
-    drive(session.poller, Poller::now() + seconds(0.2), next, {}, flush);
+    session.poller.drive(Poller::now() + seconds(0.2), next, {}, flush);
     const qint64 before = answered;
     const qint64 from = Poller::now();
-    drive(session.poller, from + seconds(0.6), next, {}, flush);
+    session.poller.drive(from + seconds(0.6), next, {}, flush);
     const double rate = (answered - before) * 1e9 / double(Poller::now() - from);
     refill = false;
     // The next window starts with nothing in flight.
     const bool drained
-        = drive(session.poller, Poller::now() + 2000 * millisecond, next, [&] { return answered == asked; });
+        = session.poller.drive(Poller::now() + 2000 * millisecond, next, [&] { return answered == asked; });
     return drained ? rate : failed;
 }
 
@@ -248,14 +201,12 @@ void Bench::relay()
         const auto tally = [&source](WsClient&, const QByteArray& message) { source.take(message, Poller::now()); };
         // Sends for `duration`, then gives the relay a second to deliver the rest.
         const auto runAt = [&](double rate, double duration) {
-            settle(session->poller);
+            session->poller.settle();
             source.begin(rate);
-            drive(session->poller, Poller::now() + seconds(duration), tally, {}, [&source](qint64 now) {
-                return source.sendDue(now);
-            });
+            session->poller.drive(
+                Poller::now() + seconds(duration), tally, {}, [&source](qint64 now) { return source.sendDue(now); });
             source.end();
-            drive(
-                session->poller, Poller::now() + 1000 * millisecond, tally, [&source] { return source.allArrived(); });
+            session->poller.drive(Poller::now() + 1000 * millisecond, tally, [&source] { return source.allArrived(); });
             return source.allArrived();
         };
         runAt(rates[0], 0.5);
@@ -320,8 +271,7 @@ void Bench::silentRadio()
     if (session && connectRadio(*session, *listener, steady, true) && connectRadio(*session, *listener, silent, true)
         && joinRelay(Kind::Orvessa, *session, *listener)) {
         silent.setAnswering(false);
-        drive(
-            session->poller,
+        session->poller.drive(
             Poller::now() + 40000 * millisecond,
             [&](WsClient& client, const QByteArray& message) {
                 failing = failing || (&client == listener && isRigError(message));
@@ -358,12 +308,11 @@ void Bench::silentRadio()
             return asked ? due : std::min(due, nextAsk);
         };
         source.begin(2000);
-        drive(session->poller, until, handler, {}, tick);
+        session->poller.drive(until, handler, {}, tick);
         source.end();
         // A blocked server owes answers for seconds; what has not come by then never arrived.
-        drive(session->poller, Poller::now() + 12000 * millisecond, handler, [&] {
-            return source.allArrived() && !asked;
-        });
+        session->poller.drive(
+            Poller::now() + 12000 * millisecond, handler, [&] { return source.allArrived() && !asked; });
         if (asked)
             asks.add(std::numeric_limits<double>::infinity());
         askP99 = asks.percentile(99);
@@ -400,22 +349,22 @@ void Bench::manySubscribers()
             pushes += &client == first && isRigStatus(message);
             answered += isAnswer(message);
         };
-        drive(session->poller, Poller::now() + 1000 * millisecond, handler);
+        session->poller.drive(Poller::now() + 1000 * millisecond, handler);
         pushes = 0;
         int commands = radio.commandCount();
-        drive(session->poller, Poller::now() + seconds(3), handler);
+        session->poller.drive(Poller::now() + seconds(3), handler);
         const double commandsPerRead = double(radio.commandCount() - commands) / pushes;
 
         answered = 0;
         for (std::size_t i = 1; i < session->clients.size(); ++i)
             session->clients.at(i)->send(request("rigInfoSubscribe", portParams(radio)));
-        drive(
-            session->poller, Poller::now() + 10000 * millisecond, handler, [&] { return answered == subscribers - 1; });
+        session->poller.drive(
+            Poller::now() + 10000 * millisecond, handler, [&] { return answered == subscribers - 1; });
         pushes = 0;
         commands = radio.commandCount();
         const double cpuBefore = session->server->cpuSeconds();
         const qint64 from = Poller::now();
-        drive(session->poller, from + seconds(10), handler);
+        session->poller.drive(from + seconds(10), handler);
         readsPerTick = (radio.commandCount() - commands) / commandsPerRead / pushes;
         cpu = (session->server->cpuSeconds() - cpuBefore) * 1e11 / double(Poller::now() - from);
     }
@@ -444,22 +393,20 @@ void Bench::fanOut()
         };
         for (std::size_t i = 1; i < session->clients.size(); ++i)
             session->clients.at(i)->send(request("udpQsoSubscribe"));
-        if (!drive(session->poller, Poller::now() + 60000 * millisecond, count, [&] {
-                return answers == connections - 1;
-            }))
+        if (!session->poller.drive(
+                Poller::now() + 60000 * millisecond, count, [&] { return answers == connections - 1; }))
             continue;
         DatagramSource source(udpPort);
         Samples times;
         for (int round = 0; round < 5; ++round) {
-            settle(session->poller);
+            session->poller.settle();
             deliveries = 0;
             const qint64 before = session->server->runNanoseconds();
             source.begin(1);
             source.sendDue(Poller::now());
             source.end();
-            if (!drive(session->poller, Poller::now() + 20000 * millisecond, count, [&] {
-                    return deliveries == connections;
-                }))
+            if (!session->poller.drive(
+                    Poller::now() + 20000 * millisecond, count, [&] { return deliveries == connections; }))
                 break;
             times.add((session->server->runNanoseconds() - before) / 1e6);
         }
@@ -558,28 +505,18 @@ void Bench::statusRead()
 
 std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
 {
-    port = freeTcpPort();
-    udpPort = freeUdpPort();
+    port = ServerHome::freeTcpPort();
+    udpPort = ServerHome::freeUdpPort();
     QString program = options.baseline;
     QStringList arguments {QString::number(port), QString::number(udpPort), allowedOrigins().constFirst()};
     if (kind == Kind::Orvessa) {
-        if (!lockHeld)
-            lockHeld = !instanceLockFree();
-        if (lockHeld)
+        if (!home.prepareOrvessa(port))
             return nullptr;
-        QSettings settings(config.filePath(AppSettings::organizationName + QLatin1Char('/')
-                                           + AppSettings::applicationName + QStringLiteral(".conf")),
-                           QSettings::IniFormat);
-        settings.setValue(AppSettings::serverPortKey, port);
-        // An everyday start, not the first one: no autostart entry to write, no message to show.
-        settings.setValue(AppSettings::autostartInstalledKey, true);
-        settings.setValue(AppSettings::notificationShownKey, AppSettings::version);
-        settings.sync();
         program = options.orvessa;
         arguments.clear();
     }
     auto session = std::make_unique<Session>();
-    session->server = std::make_unique<ServerProcess>(program, arguments, environment, options.serverCpu);
+    session->server = std::make_unique<ServerProcess>(program, arguments, home.environment(), options.serverCpu);
     if (!session->server->start(port, 10000)) {
         std::fprintf(stderr, "orvessa-bench: %s did not listen within 10 s\n", qPrintable(program));
         return nullptr;
@@ -619,55 +556,12 @@ bool Bench::connectRadio(Session& session, WsClient& client, const SimulatedRadi
 
 QByteArray Bench::call(Session& session, WsClient& client, const char* method, const QByteArray& params, int timeoutMs)
 {
-    QByteArray answer;
-    if (client.send(request(method, params))) {
-        drive(
-            session.poller,
-            Poller::now() + timeoutMs * millisecond,
-            [&](WsClient& from, const QByteArray& message) {
-                if (&from == &client && isAnswer(message))
-                    answer = message;
-            },
-            [&answer] { return !answer.isEmpty(); });
-    }
-    return answer;
+    return session.poller.call(client, request(method, params), timeoutMs);
 }
 
 QByteArray Bench::request(const char* method, const QByteArray& params)
 {
-    QByteArray text = "{\"jsonrpc\":\"2.0\",\"method\":\"" + QByteArray(method) + '"';
-    if (!params.isEmpty())
-        text += ",\"params\":" + params;
-    return text + ",\"id\":" + QByteArray::number(nextId++) + '}';
-}
-
-bool Bench::drive(Poller& poller,
-                  qint64 deadline,
-                  const WsClient::Handler& handler,
-                  const std::function<bool()>& done,
-                  const std::function<qint64(qint64 now)>& tick)
-{
-    for (;;) {
-        const qint64 now = Poller::now();
-        const qint64 wake = tick ? tick(now) : never;
-        if (done && done())
-            return true;
-        if (now >= deadline)
-            return false;
-        poller.wait(std::min(deadline, wake), handler);
-    }
-}
-
-void Bench::settle(Poller& poller)
-{
-    const qint64 quiet = 200 * millisecond;
-    qint64 last = Poller::now();
-    drive(
-        poller,
-        last + 3000 * millisecond,
-        [&last](WsClient&, const QByteArray&) { last = Poller::now(); },
-        [&] { return Poller::now() - last >= quiet; },
-        [&](qint64) { return last + quiet; });
+    return Poller::request(method, params, nextId++);
 }
 
 qint64 Bench::seconds(double value) const

@@ -4,13 +4,12 @@
 
 #include "Poller.h"
 #include "Report.h"
+#include "ServerHome.h"
 #include "ServerProcess.h"
 
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -70,25 +69,13 @@ private:
     QByteArray
     call(Session& session, WsClient& client, const char* method, const QByteArray& params = {}, int timeoutMs = 5000);
     QByteArray request(const char* method, const QByteArray& params = {});
-    // Serves the clients until the deadline or until done() holds. tick() runs before each wait, sends what has
-    // fallen due and returns when it next wants to run.
-    static bool drive(Poller& poller,
-                      qint64 deadline,
-                      const WsClient::Handler& handler,
-                      const std::function<bool()>& done = {},
-                      const std::function<qint64(qint64 now)>& tick = {});
-    // Waits until no message has arrived for a moment, so a run does not inherit the last one's backlog.
-    static void settle(Poller& poller);
     // A scaled duration in nanoseconds.
     qint64 seconds(double value) const;
 
     Options options;
     Report report;
-    QTemporaryDir config;
-    QStringList environment;
+    ServerHome home;
     quint16 port = 0;
     quint16 udpPort = 0;
     qint64 nextId = 1;
-    // Once the wait for another Orvessa's lock has failed, later Orvessa cells fail at once.
-    bool lockHeld = false;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <limits>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -43,4 +44,55 @@ void Poller::wait(qint64 deadline, const WsClient::Handler& handler)
             ++closed;
         }
     }
+}
+
+bool Poller::drive(qint64 deadline,
+                   const WsClient::Handler& handler,
+                   const std::function<bool()>& done,
+                   const std::function<qint64(qint64 now)>& tick)
+{
+    for (;;) {
+        const qint64 current = now();
+        const qint64 wake = tick ? tick(current) : std::numeric_limits<qint64>::max();
+        if (done && done())
+            return true;
+        if (current >= deadline)
+            return false;
+        wait(std::min(deadline, wake), handler);
+    }
+}
+
+void Poller::settle()
+{
+    const qint64 quiet = 200 * millisecond;
+    qint64 last = now();
+    drive(
+        last + 3000 * millisecond,
+        [&last](WsClient&, const QByteArray&) { last = now(); },
+        [&] { return now() - last >= quiet; },
+        [&](qint64) { return last + quiet; });
+}
+
+QByteArray Poller::request(const QByteArray& method, const QByteArray& params, qint64 id)
+{
+    QByteArray text = "{\"jsonrpc\":\"2.0\",\"method\":\"" + method + '"';
+    if (!params.isEmpty())
+        text += ",\"params\":" + params;
+    return text + ",\"id\":" + QByteArray::number(id) + '}';
+}
+
+QByteArray Poller::call(WsClient& client, const QByteArray& request, int timeoutMs)
+{
+    QByteArray answer;
+    if (client.send(request)) {
+        // Answers carry an id; notifications never do, and Base64 holds no quotes.
+        drive(
+            now() + timeoutMs * millisecond,
+            [&](WsClient& from, const QByteArray& message) {
+                if (&from == &client && message.contains("\"id\""))
+                    answer = message;
+            },
+            [&answer] { return !answer.isEmpty(); });
+    }
+    return answer;
 }

@@ -3,8 +3,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QThread>
 
+#include <algorithm>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -28,6 +31,20 @@ bool accepts(quint16 port)
     ::close(fd);
     return connected;
 }
+
+// The kernel's names for the states of a TCP socket, by their number in /proc/net/tcp.
+const char* const tcpStates[] = {"?",
+                                 "ESTABLISHED",
+                                 "SYN_SENT",
+                                 "SYN_RECV",
+                                 "FIN_WAIT1",
+                                 "FIN_WAIT2",
+                                 "TIME_WAIT",
+                                 "CLOSE",
+                                 "CLOSE_WAIT",
+                                 "LAST_ACK",
+                                 "LISTEN",
+                                 "CLOSING"};
 
 std::vector<char*> pointers(QByteArrayList& texts)
 {
@@ -147,4 +164,60 @@ qint64 ServerProcess::runNanoseconds() const
     for (const QString& thread : threads)
         total += procFile(QStringLiteral("task/%1/schedstat").arg(thread)).split(' ').value(0).toLongLong();
     return total;
+}
+
+QMap<QString, int> ServerProcess::descriptors() const
+{
+    // A socket's descriptor names only its inode: the process's view of the network tables tells what it is.
+    QHash<QByteArray, QString> sockets;
+    for (const char* table : {"tcp", "tcp6", "udp", "udp6", "unix", "netlink"}) {
+        const QByteArray name(table);
+        const int inodeField = name == "unix" ? 6 : 9;
+        const QList<QByteArray> lines = procFile(QStringLiteral("net/") + QLatin1String(table)).split('\n');
+        for (int i = 1; i < lines.size(); ++i) {
+            const QList<QByteArray> fields = lines.at(i).simplified().split(' ');
+            if (fields.size() <= inodeField)
+                continue;
+            QString kind = QString::fromLatin1(name);
+            if (name.startsWith("tcp"))
+                kind = QStringLiteral("TCP ") + QLatin1String(tcpStates[std::min(fields.at(3).toInt(nullptr, 16), 11)]);
+            else if (name.startsWith("udp"))
+                kind = QStringLiteral("UDP");
+            sockets.insert(fields.at(inodeField), kind);
+        }
+    }
+    QMap<QString, int> kinds;
+    const QString folder = QStringLiteral("/proc/%1/fd/").arg(child);
+    for (const QString& fd : QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[PATH_MAX];
+        const ssize_t size = ::readlink(QFile::encodeName(folder + fd).constData(), target, sizeof target);
+        if (size <= 0)
+            continue;
+        const QByteArray link(target, int(size));
+        if (link.startsWith("socket:["))
+            // One in no table has been unhashed by the kernel, as a TCP connection that ended in a reset is.
+            ++kinds[sockets.value(link.mid(8).chopped(1), QStringLiteral("closed socket"))];
+        else if (link.startsWith("pipe:["))
+            ++kinds[QStringLiteral("pipe")];
+        else
+            ++kinds[QFile::decodeName(link)];
+    }
+    return kinds;
+}
+
+QMap<QString, int> ServerProcess::threads() const
+{
+    QMap<QString, int> names;
+    const QStringList tasks
+        = QDir(QStringLiteral("/proc/%1/task").arg(child)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& task : tasks)
+        ++names[QString::fromUtf8(procFile(QStringLiteral("task/%1/comm").arg(task)).trimmed())];
+    return names;
+}
+
+bool ServerProcess::isRunning()
+{
+    if (child > 0 && ::waitpid(child, nullptr, WNOHANG) == child)
+        child = -1;
+    return child > 0;
 }

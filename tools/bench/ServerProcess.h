@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArrayList>
+#include <QMap>
 #include <QStringList>
 
 #include <sys/types.h>
@@ -28,6 +29,12 @@ public:
     double cpuSeconds() const;
     // Time on a CPU of all its threads in nanoseconds, the scheduler's own account.
     qint64 runNanoseconds() const;
+    // Its open descriptors by kind ("TCP ESTABLISHED", "UDP", "unix", "pipe", "anon_inode:[eventfd]", a file's
+    // path) and its threads by name.
+    QMap<QString, int> descriptors() const;
+    QMap<QString, int> threads() const;
+    // False once the process has ended, whatever ended it.
+    bool isRunning();
 
 private:
     QByteArray procFile(const QString& name) const;

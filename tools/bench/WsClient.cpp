@@ -32,6 +32,26 @@ WsClient::~WsClient()
 bool WsClient::open(quint16 port, const QByteArray& origin, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
+    if (!connectTo(port, timeoutMs) || !writeAll(handshake(port, origin), timeoutMs))
+        return false;
+    int end;
+    while ((end = input.indexOf("\r\n\r\n")) < 0) {
+        if (!ready(fd, POLLIN, deadline) || !fill())
+            return false;
+    }
+    const bool upgraded = input.startsWith("HTTP/1.1 101");
+    input.remove(0, end + 4);
+    return upgraded;
+}
+
+bool WsClient::openPartly(quint16 port, const QByteArray& origin, int timeoutMs)
+{
+    const QByteArray text = handshake(port, origin);
+    return connectTo(port, timeoutMs) && writeAll(text.left(text.size() / 2), timeoutMs);
+}
+
+bool WsClient::connectTo(quint16 port, int timeoutMs)
+{
     fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
@@ -47,20 +67,15 @@ bool WsClient::open(quint16 port, const QByteArray& origin, int timeoutMs)
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
         return false;
     ::fcntl(fd, F_SETFL, O_NONBLOCK);
-    const QByteArray handshake = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port)
+    return true;
+}
+
+QByteArray WsClient::handshake(quint16 port, const QByteArray& origin) const
+{
+    return "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port)
         + "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
           "Sec-WebSocket-Version: 13\r\nOrigin: "
         + origin + "\r\n\r\n";
-    if (!writeAll(handshake, timeoutMs))
-        return false;
-    int end;
-    while ((end = input.indexOf("\r\n\r\n")) < 0) {
-        if (!ready(fd, POLLIN, deadline) || !fill())
-            return false;
-    }
-    const bool upgraded = input.startsWith("HTTP/1.1 101");
-    input.remove(0, end + 4);
-    return upgraded;
 }
 
 bool WsClient::send(const QByteArray& text)
@@ -71,8 +86,27 @@ bool WsClient::send(const QByteArray& text)
 
 void WsClient::queue(const QByteArray& text)
 {
-    output.append(char(0x81));
-    const quint64 length = quint64(text.size());
+    queueFrame(0x1, text);
+}
+
+bool WsClient::sendClose()
+{
+    queueFrame(0x8, QByteArray("\x03\xe8", 2));
+    return flush();
+}
+
+void WsClient::reset()
+{
+    const linger abort {1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::close(fd);
+    fd = -1;
+}
+
+void WsClient::queueFrame(char opcode, const QByteArray& payload)
+{
+    output.append(char(0x80 | opcode));
+    const quint64 length = quint64(payload.size());
     if (length < 126) {
         output.append(char(0x80 | length));
     } else {
@@ -82,8 +116,8 @@ void WsClient::queue(const QByteArray& text)
             output.append(char(length >> shift));
     }
     output.append(maskKey, sizeof maskKey);
-    for (int i = 0; i < text.size(); ++i)
-        output.append(char(text.at(i) ^ maskKey[i % 4]));
+    for (int i = 0; i < payload.size(); ++i)
+        output.append(char(payload.at(i) ^ maskKey[i % 4]));
 }
 
 bool WsClient::flush()
@@ -129,6 +163,7 @@ bool WsClient::receive(const Handler& handler)
         at += header + int(length);
     }
     input.remove(0, at);
+    serverClosed = serverClosed || !open;
     return open;
 }
 
