@@ -22,7 +22,8 @@ failed=()
 for target in framer dispatch patterns autostart writer; do
     corpus=$build/fuzz-corpus/$target
     mkdir -p "$corpus"
-    options=(-max_total_time="$seconds" -timeout=10 -print_final_stats=1
+    # Qt's leak (lsan.supp) grows the heap by a few hundred bytes an input: room for a long run.
+    options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=6144 -print_final_stats=1
              -artifact_prefix="$build/fuzz-findings/$target-")
     inputs=("$corpus")
     case $target in
