@@ -18,6 +18,8 @@ packages=(
     python3
     # tests: a real browser calling the program from an https page with a certificate made at test time
     chromium openssl
+    # fuzzing (scripts/fuzz.sh): clang and its sanitizer runtimes, libFuzzer among them
+    clang libclang-rt-dev
 )
 
 missing=()
