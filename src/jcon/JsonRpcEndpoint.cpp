@@ -87,8 +87,8 @@ namespace {
 
 // One client's requests served in one turn of the event loop: others wait at most for this many.
 constexpr int requestsPerTurn = 64;
-// Text a client may have waiting unframed before reading from it pauses.
-constexpr qint64 maxWaitingBytes = 256 * 1024;
+// Text a client may have waiting unserved: a client that sends faster than it is served, for long, is closed.
+constexpr qint64 maxWaitingBytes = 32 * 1024 * 1024;
 
 } // namespace
 
@@ -98,7 +98,14 @@ void JsonRpcEndpoint::dataReady(const QByteArray& bytes, QObject* socketObject)
     inbox.append(bytes);
     inboxBytes += bytes.size();
     if (inboxBytes > maxWaitingBytes) {
-        socket->setReceivePaused(true);
+        logger->logError(QStringLiteral("Client %1:%2 sends faster than it is served (%3 bytes waiting): closing it")
+                             .arg(socket->peerAddress().toString())
+                             .arg(socket->peerPort())
+                             .arg(inboxBytes));
+        socket->abort();
+        inbox.clear();
+        inboxBytes = 0;
+        return;
     }
     if (!serving) {
         serveSome();
@@ -120,7 +127,6 @@ void JsonRpcEndpoint::serveSome()
             logger->logError(QStringLiteral("Malformed request"));
         }
         if (inbox.isEmpty()) {
-            socket->setReceivePaused(false);
             return;
         }
         inboxBytes -= inbox.first().size();

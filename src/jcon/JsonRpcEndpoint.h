@@ -60,7 +60,7 @@ private:
     std::shared_ptr<JsonRpcLogger> logger;
     std::shared_ptr<JsonRpcSocket> socket;
     JsonRpcFramer receiveBuffer;
-    // Messages received and not yet framed, and their size: past a bound, reading from the client pauses.
+    // Messages received and not yet framed, and their size: past a bound, the client is closed.
     QByteArrayList inbox;
     qint64 inboxBytes = 0;
     QObject* sender = nullptr;

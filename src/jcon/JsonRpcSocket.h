@@ -39,8 +39,6 @@ public:
     // Bytes written and not yet taken by the system; dropping the connection at once, nothing more sent.
     virtual qint64 bytesToWrite() const = 0;
     virtual void abort() = 0;
-    // While paused the peer's data waits in the system, which slows the peer down in turn.
-    virtual void setReceivePaused(bool paused) = 0;
     virtual QHostAddress localAddress() const = 0;
     virtual quint16 localPort() const = 0;
     virtual QHostAddress peerAddress() const = 0;

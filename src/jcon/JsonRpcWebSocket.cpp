@@ -135,14 +135,6 @@ void JsonRpcWebSocket::abort()
     socket->abort();
 }
 
-void JsonRpcWebSocket::setReceivePaused(bool paused)
-{
-    // A read buffer of one byte is as close to a pause as a Qt socket gets: the rest stays in the system.
-    if (connection) {
-        connection->setReadBufferSize(paused ? 1 : readChunkBytes);
-    }
-}
-
 QHostAddress JsonRpcWebSocket::localAddress() const
 {
     return socket->localAddress();

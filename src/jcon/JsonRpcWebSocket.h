@@ -33,10 +33,6 @@ public:
     QString errorString() const override;
     qint64 bytesToWrite() const override;
     void abort() override;
-    void setReceivePaused(bool paused) override;
-
-    // What is read of a peer in one turn of the event loop, so a burst waits in its own connection.
-    static constexpr qint64 readChunkBytes = 64 * 1024;
     QHostAddress localAddress() const override;
     quint16 localPort() const override;
     QHostAddress peerAddress() const override;

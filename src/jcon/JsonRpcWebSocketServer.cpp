@@ -90,9 +90,8 @@ void JsonRpcWebSocketServer::acceptConnections()
     acceptPaused = false;
     while (QTcpSocket* socket = listener->nextPendingConnection()) {
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        // What is read of one client per turn of the loop: a client's burst of requests waits in its own
-        // connection, and every other client is served in between.
-        socket->setReadBufferSize(JsonRpcWebSocket::readChunkBytes);
+        // No cap on the connection's read buffer: Qt reads a frame only once all of it is buffered, and waits
+        // for it (spinning, with the loop held) when a cap stops it short.
         handshaking.append(socket);
         server->handleConnection(socket);
     }
