@@ -46,10 +46,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     jcon::JsonRpcFramer framer;
-    const QByteArray text(reinterpret_cast<const char*>(data), int(size));
-    for (const QJsonObject& request : framer.append(text).objects) {
-        if (!unsafe.contains(request.value(QStringLiteral("method")).toString())) {
-            server->jsonRequestReceived(request, nullptr);
+    framer.append(QByteArray(reinterpret_cast<const char*>(data), int(size)));
+    while (std::optional<QJsonObject> request = framer.next()) {
+        if (!unsafe.contains(request->value(QStringLiteral("method")).toString())) {
+            server->jsonRequestReceived(*request, nullptr);
         }
     }
     // Deferred answers and notifications arrive through the event loop, and their watchers leave through it.

@@ -24,7 +24,10 @@ struct Cutter
         for (int at = 0; at < stream.size();) {
             random = random * 1103515245u + 12345u;
             const int length = 1 + int((random >> 16) % quint32(longest));
-            objects += framer.append(stream.mid(at, length)).objects;
+            framer.append(stream.mid(at, length));
+            while (std::optional<QJsonObject> object = framer.next()) {
+                objects += *object;
+            }
             const QByteArray& pending = framer.pending();
             require(pending.size() <= JsonRpcFramer::maxPendingBytes, "pending text stays bounded");
             require(pending.isEmpty() || pending.at(0) == '{', "pending text starts an object", pending);
