@@ -6,11 +6,13 @@
 #include "ServiceHost.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -74,12 +76,24 @@ void TestProgram::terminationClosesClientsNormally()
     RpcClient first;
     RpcClient second;
     QVERIFY(first.open(port) && second.open(port));
+    // Deferred work queued by a client, even one that has left, holds the exit up no more than a moment.
+    RpcClient leaving;
+    QVERIFY(leaving.open(port));
+    for (int i = 0; i < 30; ++i) {
+        first.request("futureNumber");
+        leaving.request("futureNumber");
+    }
+    leaving.settle();
+    leaving.socket.close();
+    QElapsedTimer clock;
+    clock.start();
     orvessa.signal(SIGTERM);
     for (RpcClient* client : {&first, &second}) {
         QVERIFY(client->waitForClosed());
         QCOMPARE(client->socket.closeCode(), QWebSocketProtocol::CloseCodeNormal);
     }
     QCOMPARE(orvessa.waitForExit(), 0);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     const int closing = orvessa.lineIndex(QRegularExpression(R"(\[finish:\d+\]: closing thread$)"));
     QVERIFY(closing > 0);
     // Tearing down must not touch objects from a thread that does not own them.
@@ -93,6 +107,7 @@ void TestProgram::lockFileThatCannotBeUsed_data()
     QTest::newRow("free lock file") << "free.lock";
     QTest::newRow("folder that does not exist") << "missing/instance.lock";
     QTest::newRow("path is a folder") << "folder";
+    QTest::newRow("link planted at the path") << "planted.lock";
 }
 
 void TestProgram::lockFileThatCannotBeUsed()
@@ -100,7 +115,9 @@ void TestProgram::lockFileThatCannotBeUsed()
     QFETCH(QString, path);
     QTemporaryDir folder;
     QVERIFY(QDir(folder.path()).mkdir("folder"));
+    QVERIFY(QFile::link(folder.filePath("target"), folder.filePath("planted.lock")));
     QVERIFY(!isAlreadyRunning(qPrintable(folder.filePath(path))));
+    QVERIFY(!QFile::exists(folder.filePath("target")));
 }
 
 void TestProgram::lockHeldByAnotherProcess()
@@ -111,6 +128,18 @@ void TestProgram::lockHeldByAnotherProcess()
     holder.start(QCoreApplication::applicationFilePath(), {"--hold", path});
     QVERIFY(!holder.waitForLine(QRegularExpression("^held$")).isNull());
     QVERIFY(isAlreadyRunning(qPrintable(path)));
+    // A program the holder starts (a browser from the tray) must not inherit the lock and outlive it with it.
+    QDir descriptors(QStringLiteral("/proc/%1/fd").arg(holder.process.processId()));
+    bool inherited = true;
+    for (const QFileInfo& descriptor : descriptors.entryInfoList(QDir::Files | QDir::System)) {
+        if (descriptor.symLinkTarget() == path) {
+            QFile info(QStringLiteral("/proc/%1/fdinfo/%2").arg(holder.process.processId()).arg(descriptor.fileName()));
+            QVERIFY(info.open(QIODevice::ReadOnly));
+            const QString flags = QRegularExpression(R"(flags:\s*(\d+))").match(info.readAll()).captured(1);
+            inherited = !(flags.toUInt(nullptr, 8) & O_CLOEXEC);
+        }
+    }
+    QVERIFY(!inherited);
     // The lock, not the file, decides: a holder killed outright leaves the file behind, unlocked.
     holder.process.kill();
     QCOMPARE(holder.waitForExit(), -1);

@@ -3,8 +3,11 @@
 #include "ServiceHost.h"
 #include "SimRadio.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
@@ -42,7 +45,7 @@ private slots:
     void twoRadiosEachFourTimesASecond();
     void disconnectTellsTheOthers();
     void silentRadio();
-    void vanishedPort();
+    void unpluggedAndPluggedBack();
     void cleanupTestCase();
 
 private:
@@ -115,12 +118,19 @@ void TestRadio::connection()
     const QRegularExpression destroyed(R"(\[~KrRig:\d+\]: KrRig distrutto$)");
     const int before = host->log.lines(destroyed).size();
     const QString missing = "/dev/orvessa-none";
-    // In order: the refusals come before anything is opened, the first connect wins.
+    QTemporaryDir folder;
+    const QString link = folder.filePath("radio");
+    QVERIFY(QFile::link(radio.port, link));
+    const QString dotted = QFileInfo(radio.port).path() + "/../" + QFileInfo(radio.port).dir().dirName() + "/"
+        + QFileInfo(radio.port).fileName();
+    // In order: the refusals come before anything is opened, the first connect wins, under any name.
     const QList<QPair<QJsonArray, QJsonObject>> steps {
         {{radio.port, 999999, "38400"}, envelope("Error", "Rig model not supported")},
         {{missing, SimRadio::modelId, "38400"}, envelope("Error", "Cannot connect rig")},
         {{radio.port, SimRadio::modelId, "38400"}, envelope("Success", "Rig connected")},
         {{radio.port, 2014, "38400"}, envelope("Success", "Serial port already connected")},
+        {{link, SimRadio::modelId, "38400"}, envelope("Success", "Serial port already connected")},
+        {{dotted, SimRadio::modelId, "38400"}, envelope("Success", "Serial port already connected")},
         {{radio.port, 1, "38400"}, envelope("Error", "Rig model not supported")},
     };
     for (const auto& step : steps) {
@@ -304,21 +314,26 @@ void TestRadio::silentRadio()
     QTRY_VERIFY_WITH_TIMEOUT(lastPush().contains("freq"), 30000);
 }
 
-void TestRadio::vanishedPort()
+void TestRadio::unpluggedAndPluggedBack()
 {
+    QTemporaryDir folder;
+    const QString port = folder.filePath("ttyUSB0");
     SimRadio unplugged;
-    QVERIFY(unplugged.start());
-    QCOMPARE(call("connectRig", {unplugged.port, SimRadio::modelId, "38400"}), envelope("Success", "Rig connected"));
+    QVERIFY(unplugged.start(port));
+    QCOMPARE(call("connectRig", {port, SimRadio::modelId, "38400"}), envelope("Success", "Rig connected"));
     const QRegularExpression destroyed(R"(\[~KrRig:\d+\]: KrRig distrutto$)");
     const int before = host->log.lines(destroyed).size();
     unplugged.process.kill();
     QCOMPARE(unplugged.waitForExit(), -1);
-    QVERIFY(call("rigInfo", {unplugged.port}).value("Error").isString());
+    QVERIFY(call("rigInfo", {port}).value("Error").isString());
     QVERIFY(client->call("listConnectedRigs")
                 .toArray()
-                .contains(
-                    QJsonObject {{"Location", unplugged.port}, {"ID", 1035}, {"Model", "FT-991"}, {"Brand", "Yaesu"}}));
-    QCOMPARE(call("disconnectRig", {unplugged.port}), envelope("Success", "Rig disconnected"));
+                .contains(QJsonObject {{"Location", port}, {"ID", 1035}, {"Model", "FT-991"}, {"Brand", "Yaesu"}}));
+    // The adapter comes back under the same name: the radio resumes without a new connectRig.
+    SimRadio pluggedBack;
+    QVERIFY(pluggedBack.start(port));
+    QTRY_VERIFY_WITH_TIMEOUT(call("rigInfo", {port}).contains("freq"), 20000);
+    QCOMPARE(call("disconnectRig", {port}), envelope("Success", "Rig disconnected"));
     QTRY_COMPARE(host->log.lines(destroyed).size(), before + 1);
 }
 

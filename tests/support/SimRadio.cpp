@@ -2,9 +2,13 @@
 
 #include <QTest>
 
-bool SimRadio::start()
+bool SimRadio::start(const QString& link)
 {
-    ProgramRun::start(QStringLiteral(ORVESSA_RIGSIM), {QStringLiteral("-v")});
+    QStringList arguments {QStringLiteral("-v")};
+    if (!link.isEmpty()) {
+        arguments << QStringLiteral("--link") << link;
+    }
+    ProgramRun::start(QStringLiteral(ORVESSA_RIGSIM), arguments);
     port = waitForLine(QRegularExpression(QStringLiteral("^/dev/")));
     return !port.isEmpty();
 }

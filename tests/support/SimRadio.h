@@ -11,8 +11,8 @@ class SimRadio : public ProgramRun
 public:
     static constexpr int modelId = 1035;
 
-    // Starts the radio; false when it has no pseudo-terminal.
-    bool start();
+    // Starts the radio, with a symbolic link to it at link if given; false when it has no pseudo-terminal.
+    bool start(const QString& link = {});
     void setAnswering(bool on) { process.write(on ? "answer\n" : "silent\n"); }
     // The commands received since the last clear, oldest first, each with its ';'.
     QStringList commands();
