@@ -3,12 +3,19 @@
 #include "JsonRpcEndpoint.h"
 #include "JsonRpcWebSocket.h"
 
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace jcon {
 
@@ -21,8 +28,6 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(const QStringList& allowedOrigins
           QStringLiteral("Restricted JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
     , allowedOrigins(allowedOrigins_)
 {
-    connect(listener, &QTcpServer::newConnection, this, &JsonRpcWebSocketServer::acceptConnections);
-    connect(listener, &QTcpServer::acceptError, this, &JsonRpcWebSocketServer::cannotAccept);
     connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &JsonRpcWebSocketServer::checkOrigin);
 }
@@ -32,14 +37,11 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(QObject* parent, std::shared_ptr<
     , listener(new QTcpServer(this))
     , server(new QWebSocketServer(QStringLiteral("JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
 {
-    connect(listener, &QTcpServer::newConnection, this, &JsonRpcWebSocketServer::acceptConnections);
-    connect(listener, &QTcpServer::acceptError, this, &JsonRpcWebSocketServer::cannotAccept);
     connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
 }
 
 JsonRpcWebSocketServer::~JsonRpcWebSocketServer()
 {
-    disconnect(listener, nullptr, this, nullptr);
     disconnect(server, nullptr, this, nullptr);
     close();
     delete server;
@@ -63,6 +65,12 @@ bool JsonRpcWebSocketServer::listen(const QHostAddress& address, int port_)
     if (!listener->listen(address, static_cast<quint16>(port_))) {
         return false;
     }
+    // Qt's own accept takes running out of descriptors for a passing error and tries again at every turn of
+    // the loop, spinning: the listener only binds, and connections are accepted here.
+    listener->pauseAccepting();
+    delete acceptNotifier;
+    acceptNotifier = new QSocketNotifier(listener->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(acceptNotifier, &QSocketNotifier::activated, this, &JsonRpcWebSocketServer::acceptConnections);
     logInfo(QStringLiteral("listening on port %2").arg(port_));
     return true;
 }
@@ -72,26 +80,41 @@ QString JsonRpcWebSocketServer::listenError() const
     return listener->errorString();
 }
 
-void JsonRpcWebSocketServer::cannotAccept(QAbstractSocket::SocketError)
+void JsonRpcWebSocketServer::cannotAccept()
 {
-    // Out of descriptors, the listening socket stays readable: trying at every turn would only spin. Wait
-    // for a client to leave, or a second.
-    listener->pauseAccepting();
+    // Out of descriptors, the listening socket stays readable: wait for a client to leave, or a second.
+    acceptNotifier->setEnabled(false);
     if (!acceptPaused) {
         logError(QStringLiteral("cannot accept clients: %1; waiting for descriptors to free up")
-                     .arg(listener->errorString()));
+                     .arg(QString::fromLocal8Bit(strerror(errno))));
         acceptPaused = true;
     }
-    QTimer::singleShot(1000, this, [this] { listener->resumeAccepting(); });
+    QTimer::singleShot(1000, acceptNotifier, [notifier = acceptNotifier] { notifier->setEnabled(true); });
 }
 
 void JsonRpcWebSocketServer::acceptConnections()
 {
-    acceptPaused = false;
-    while (QTcpSocket* socket = listener->nextPendingConnection()) {
+    for (;;) {
+        // By system call rather than the library function: Qt closes the descriptor out of sight of the thread
+        // sanitizer, which would otherwise take a later socket with the same number for this one.
+        const int descriptor
+            = int(syscall(SYS_accept4, int(acceptNotifier->socket()), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (descriptor < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                cannotAccept();
+            } else if (errno == EINTR || errno == ECONNABORTED) {
+                continue;
+            }
+            return;
+        }
+        acceptPaused = false;
+        auto* socket = new QTcpSocket(listener);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            ::close(descriptor);
+            delete socket;
+            continue;
+        }
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        // No cap on the connection's read buffer: Qt reads a frame only once all of it is buffered, and waits
-        // for it (spinning, with the loop held) when a cap stops it short.
         handshaking.append(socket);
         server->handleConnection(socket);
     }
@@ -102,6 +125,7 @@ void JsonRpcWebSocketServer::close()
     for (JsonRpcEndpoint* endpoint : connectedEndpoints()) {
         endpoint->disconnectFromHost();
     }
+    delete acceptNotifier;
     listener->close();
 }
 
@@ -185,8 +209,8 @@ void JsonRpcWebSocketServer::disconnectClient(QObject* client_socket)
     }
     endpoints.remove(found->second.get());
     clients.erase(found);
-    if (acceptPaused) {
-        listener->resumeAccepting();
+    if (acceptPaused && acceptNotifier) {
+        acceptNotifier->setEnabled(true);
     }
     emit clientDisconnected(client_socket);
 }

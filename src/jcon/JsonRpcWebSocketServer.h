@@ -10,6 +10,7 @@
 
 #include <map>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class QWebSocket;
@@ -51,11 +52,12 @@ protected slots:
 private:
     void checkOrigin(QWebSocketCorsAuthenticator* authenticator);
     void acceptConnections();
-    void cannotAccept(QAbstractSocket::SocketError error);
+    void cannotAccept();
 
     // Accepts the TCP connections that the WebSocket server then upgrades: only here can each socket be told
     // to send at once (TCP_NODELAY), so a message that follows another does not wait for the peer's ACK.
     QTcpServer* listener;
+    QPointer<QSocketNotifier> acceptNotifier;
     QWebSocketServer* server;
     // Connections in their opening handshake: the endpoint keeps its own to write to.
     QList<QPointer<QTcpSocket>> handshaking;
