@@ -1,13 +1,11 @@
 #include "RPCWorker.h"
 
 #include "AppSettings.h"
-#include "HandOff.h"
 #include "Log.h"
 #include "RigService.h"
 #include "jcon/JsonRpcDebugLogger.h"
 #include "jcon/JsonRpcWebSocketServer.h"
 
-#include <QCoreApplication>
 #include <QHostAddress>
 
 RPCWorker::RPCWorker(const QStringList& allowedOrigins, QObject* parent)
@@ -105,8 +103,4 @@ void RPCWorker::finish()
     retry->stop();
     server->close();
     service->shutDown();
-    // The thread ends here and start-up destroys the worker from the main thread: hand it over, so
-    // the service's timer and the sockets are released by the thread that owns them.
-    moveToThread(QCoreApplication::instance()->thread());
-    handOff(this);
 }

@@ -56,6 +56,18 @@ int main(int argc, char* argv[])
     QObject::connect(worker, &RPCWorker::listenFailed, trayIcon, &TrayIcon::showListenFailure);
 
     QObject::connect(app, &QCoreApplication::aboutToQuit, workerThread, &QThread::quit);
+    // Destroyed by its own thread as it ends, so its timers and sockets go where they were made; then this
+    // thread, past wait(), may delete what it was connected to.
+    static const char workerGone = 0;
+    QObject::connect(
+        workerThread,
+        &QThread::finished,
+        workerThread,
+        [worker] {
+            delete worker;
+            handOff(&workerGone);
+        },
+        Qt::DirectConnection);
     // A kill or Ctrl+C quits as the tray's Quit does, so clients see a normal closure.
     quitOnSignals({SIGTERM, SIGINT});
     workerThread->start(QThread::InheritPriority);
@@ -64,12 +76,11 @@ int main(int argc, char* argv[])
     const int result = QApplication::exec();
 
     workerThread->wait();
-    takeOver(worker);
+    takeOver(&workerGone);
     delete trayIcon;
     delete settingsWindow;
     delete aboutWindow;
     delete workerThread;
-    delete worker;
     delete origins;
     delete app;
     if (RigService::leftRadioThreadBehind()) {

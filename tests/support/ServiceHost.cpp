@@ -32,6 +32,15 @@ ServiceHost::ServiceHost()
     worker->moveToThread(&thread);
     QObject::connect(&thread, &QThread::started, worker, &RPCWorker::restart);
     QObject::connect(&thread, &QThread::finished, worker, &RPCWorker::finish);
+    QObject::connect(
+        &thread,
+        &QThread::finished,
+        &thread,
+        [this] {
+            delete worker;
+            handOff(this);
+        },
+        Qt::DirectConnection);
     thread.start();
     if (QTest::qWaitFor([&] { return RpcClient().open(wanted, 200); }, 10000)) {
         port = wanted;
@@ -42,8 +51,7 @@ ServiceHost::~ServiceHost()
 {
     thread.quit();
     thread.wait();
-    takeOver(worker);
-    delete worker;
+    takeOver(this);
     // The service's own account of a run, when a developer asks for it.
     if (qEnvironmentVariableIsSet("ORVESSA_TEST_LOG")) {
         std::fwrite(log.text().constData(), 1, size_t(log.text().size()), stderr);
