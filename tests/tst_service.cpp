@@ -314,7 +314,10 @@ void TestService::oneClientCannotBloatTheServer()
     QTRY_COMPARE(big->messages.size(), 1);
     big->send(QString(5 * 1024 * 1024, QLatin1Char(' ')));
     QVERIFY(big->waitForClosed());
-    QCOMPARE(big->socket.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+    // 1009, unless the connection drops while the sender still writes and the closing frame is lost with it.
+    QVERIFY2(big->socket.closeCode() == QWebSocketProtocol::CloseCodeTooMuchData
+                 || big->socket.closeCode() == QWebSocketProtocol::CloseCodeAbnormalDisconnection,
+             qPrintable(QString::number(big->socket.closeCode())));
     QCOMPARE(client->call("ovInfo").toObject().size(), 2);
 
     // A subscriber that stops reading: a bare socket whose one-byte buffer is never emptied.

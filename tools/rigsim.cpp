@@ -51,7 +51,10 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "%s;\n", command.constData());
         });
     }
-    // The console doubles as the radio's power switch: a station's radio goes quiet without warning.
+    // The console doubles as the radio's power switch: a station's radio goes quiet without warning. Started in
+    // the background of a shell, reading the terminal would stop the whole radio (SIGTTIN): the read fails instead,
+    // and the console is left alone.
+    std::signal(SIGTTIN, SIG_IGN);
     QSocketNotifier console(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&console, &QSocketNotifier::activated, &radio, [&radio, &console] {
         char line[64];
