@@ -419,6 +419,9 @@ QVariantMap RigService::rigInfoUnsubscribe(QString& serialName)
 
 void RigService::rigInfoPush()
 {
+    // A failing radio is asked after the others: its read may take the radio thread for the whole time-out,
+    // and the radios that answer must not wait behind it.
+    QStringList failing;
     for (auto subscribers = rigInfoSubscribers.cbegin(); subscribers != rigInfoSubscribers.cend(); ++subscribers) {
         const auto found = rigs.find(subscribers.key());
         if (subscribers->isEmpty() || found == rigs.end()) {
@@ -429,23 +432,34 @@ void RigService::rigInfoPush()
         if (rig.reading || (rig.failing && rig.lastRead.elapsed() < 1000)) {
             continue;
         }
-        rig.reading = true;
-        rig.lastRead.start();
-        const QString port = subscribers.key();
-        const quint64 id = rig.id;
-        post([port](RigWorker& worker) { return QVariant(worker.use(port, readStatus)); },
-             [this, port, id](const QVariant& result) {
-                 const auto read = rigs.find(port);
-                 if (read == rigs.end() || read->id != id) {
-                     return;
-                 }
-                 const QVariantMap status = result.toMap();
-                 read->reading = false;
-                 read->failing = status.contains(QStringLiteral("Error"));
-                 emit sendUnsolicitedNotifications(
-                     endpointList(rigInfoSubscribers.value(port)), QStringLiteral("RigInfo"), status);
-             });
+        if (rig.failing) {
+            failing << subscribers.key();
+        } else {
+            readStatusOf(subscribers.key(), rig);
+        }
     }
+    for (const QString& port : qAsConst(failing)) {
+        readStatusOf(port, rigs[port]);
+    }
+}
+
+void RigService::readStatusOf(const QString& port, ConnectedRig& rig)
+{
+    rig.reading = true;
+    rig.lastRead.start();
+    const quint64 id = rig.id;
+    post([port](RigWorker& worker) { return QVariant(worker.use(port, readStatus)); },
+         [this, port, id](const QVariant& result) {
+             const auto read = rigs.find(port);
+             if (read == rigs.end() || read->id != id) {
+                 return;
+             }
+             const QVariantMap status = result.toMap();
+             read->reading = false;
+             read->failing = status.contains(QStringLiteral("Error"));
+             emit sendUnsolicitedNotifications(
+                 endpointList(rigInfoSubscribers.value(port)), QStringLiteral("RigInfo"), status);
+         });
 }
 
 MyFuture RigService::setFreq(QString& serialName, double frequency)

@@ -114,6 +114,8 @@ private:
     // Runs call in the receiver's thread and waits for it (from the relay's thread, never from this one).
     static void onReceiver(UdpMulticast* receiver, const std::function<void(UdpMulticast&)>& call);
     bool deviceTaken(const QString& device) const;
+    // Asks the radio thread for one status read of the radio; its subscribers get the push when it is done.
+    void readStatusOf(const QString& port, ConnectedRig& rig);
     QVariantMap udpQsoStart_1(quint16 port, const QString& add, const QString& group, const QVariant& patterns);
 
     QVariantList rigCatalogue;

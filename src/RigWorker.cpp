@@ -38,8 +38,9 @@ void RigWorker::runRequests()
         // What the work holds goes here, in this thread.
         work = nullptr;
         results.put({ticket, std::move(result)});
+        // Each result leaves as soon as it is there, not behind a slow request of another radio.
+        emit resultsReady();
     }
-    emit resultsReady();
 }
 
 void RigWorker::configure(KrRig& rig, const QString& port, const QString& speed)
