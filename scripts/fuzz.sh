@@ -14,7 +14,7 @@ fuzz=tests/fuzz
 if [ ! -f "$build/build.ninja" ]; then
     CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DORVESSA_FUZZ=ON >/dev/null
 fi
-cmake --build "$build" --target fuzzers -j 1 >&2
+cmake --build "$build" --target fuzzers >&2
 
 export ASAN_OPTIONS=detect_stack_use_after_return=0:verify_asan_link_order=0
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
