@@ -170,12 +170,16 @@ RigService::~RigService()
 
 void RigService::shutDown()
 {
-    if (!radioThread->isRunning()) {
+    // Once from the worker's finish and again from the destructor: a thread left behind still runs.
+    if (!radioThread->isRunning() || radioThreadLeftBehind) {
         return;
     }
     // Nothing may report to this thread once it ends: Qt deletes a thread's event loop while other threads
-    // may still be posting to it. The relay stops, work nobody started is dropped and the running piece
-    // finishes (a second at most).
+    // may still be posting to it. The radio thread is told first, so its work ends while the relay stops,
+    // work nobody started is dropped and the running piece finishes (a second at most).
+    QElapsedTimer clock;
+    clock.start();
+    radioThread->quit();
     onReceiver(udpReceiver, [](UdpMulticast& receiver) { receiver.stopReceiving(); });
     taskPool.clear();
     relayPool.clear();
@@ -183,8 +187,7 @@ void RigService::shutDown()
     relayPool.waitForDone();
     // A Hamlib call on a radio that does not answer cannot be cut short: wait a moment, then leave the
     // thread to the end of the process rather than hold everyone up, and hear nothing more from it.
-    radioThread->quit();
-    if (radioThread->wait(1500)) {
+    if (radioThread->wait(qMax<qint64>(0, 1000 - clock.elapsed()))) {
         takeOver(radios);
     } else {
         disconnect(radios, nullptr, this, nullptr);

@@ -4,10 +4,12 @@
 #include "ProgramRun.h"
 #include "RpcClient.h"
 #include "ServiceHost.h"
+#include "SimRadio.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QTest>
 
 #include <csignal>
@@ -76,7 +78,16 @@ void TestProgram::terminationClosesClientsNormally()
     RpcClient first;
     RpcClient second;
     QVERIFY(first.open(port) && second.open(port));
-    // Deferred work queued by a client, even one that has left, holds the exit up no more than a moment.
+    // Neither a radio stuck in a read nor deferred work queued by a client, even one that has left, holds the
+    // exit up more than a moment.
+    SimRadio radio;
+    QVERIFY(radio.start());
+    QCOMPARE(first.call("connectRig", QJsonArray {radio.port, SimRadio::modelId, "38400"}).toObject(),
+             QJsonObject({{"Success", "Rig connected"}}));
+    QCOMPARE(first.call("rigInfoSubscribe", QJsonArray {radio.port}).toObject(),
+             QJsonObject({{"Success", "subscribed"}}));
+    radio.setAnswering(false);
+    QTest::qWait(600);
     RpcClient leaving;
     QVERIFY(leaving.open(port));
     for (int i = 0; i < 30; ++i) {

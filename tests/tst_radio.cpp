@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -39,6 +40,7 @@ private slots:
     void connection();
     void control_data();
     void control();
+    void oneRadioInOrder();
     void normalPassbandAndVfo();
     void statusMap();
     void subscriptions();
@@ -188,6 +190,23 @@ void TestRadio::control()
     if (wire.isEmpty()) {
         QCOMPARE(radio.commands(), QStringList());
     }
+}
+
+void TestRadio::oneRadioInOrder()
+{
+    // Answered in the order asked, and a request without id still acts on the radio.
+    const int first = client->request("setFreq", QJsonArray {radio.port, 7010000});
+    const int read = client->request("rigInfo", QJsonArray {radio.port});
+    client->send(QStringLiteral(R"({"jsonrpc":"2.0","method":"setFreq","params":["%1",7020000]})").arg(radio.port));
+    const int last = client->request("rigInfo", QJsonArray {radio.port});
+    QTRY_COMPARE(client->messages.size(), 3);
+    QStringList ids;
+    for (const QString& message : client->messages) {
+        ids << QJsonDocument::fromJson(message.toUtf8()).object().value("id").toString();
+    }
+    QCOMPARE(ids, QStringList({QString::number(first), QString::number(read), QString::number(last)}));
+    QCOMPARE(client->response(read).value("result").toObject().value("freq"), QJsonValue(7010000));
+    QCOMPARE(client->response(last).value("result").toObject().value("freq"), QJsonValue(7020000));
 }
 
 void TestRadio::normalPassbandAndVfo()
