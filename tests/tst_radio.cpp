@@ -363,6 +363,10 @@ void TestRadio::unpluggedAndPluggedBack()
     SimRadio pluggedBack;
     QVERIFY(pluggedBack.start(port));
     QTRY_VERIFY_WITH_TIMEOUT(call("rigInfo", {port}).contains("freq"), 20000);
+    // Gone again, it is still disconnected cleanly, though Hamlib cannot close a port that is not there.
+    pluggedBack.process.kill();
+    QCOMPARE(pluggedBack.waitForExit(), -1);
+    QVERIFY(call("rigInfo", {port}).value("Error").isString());
     QCOMPARE(call("disconnectRig", {port}), envelope("Success", "Rig disconnected"));
     QTRY_COMPARE(host->log.lines(destroyed).size(), before + 1);
 }
