@@ -45,12 +45,18 @@ void JsonRpcEndpoint::dropIfNotReading()
 {
     const qint64 waiting = socket->bytesToWrite();
     if (waiting > maxPendingOutgoingBytes) {
-        logger->logError(QStringLiteral("Client %1:%2 does not read what is sent to it (%3 bytes waiting): closing it")
-                             .arg(socket->peerAddress().toString())
-                             .arg(socket->peerPort())
-                             .arg(waiting));
-        socket->abort();
+        closeBecause(QStringLiteral("does not read what is sent to it"), waiting);
     }
+}
+
+void JsonRpcEndpoint::closeBecause(const QString& why, qint64 waiting)
+{
+    logger->logError(QStringLiteral("Client %1:%2 %3 (%4 bytes waiting): closing it")
+                         .arg(socket->peerAddress().toString())
+                         .arg(socket->peerPort())
+                         .arg(why)
+                         .arg(waiting));
+    socket->abort();
 }
 
 bool JsonRpcEndpoint::isConnected() const
@@ -98,11 +104,7 @@ void JsonRpcEndpoint::dataReady(const QByteArray& bytes, QObject* socketObject)
     inbox.append(bytes);
     inboxBytes += bytes.size();
     if (inboxBytes > maxWaitingBytes) {
-        logger->logError(QStringLiteral("Client %1:%2 sends faster than it is served (%3 bytes waiting): closing it")
-                             .arg(socket->peerAddress().toString())
-                             .arg(socket->peerPort())
-                             .arg(inboxBytes));
-        socket->abort();
+        closeBecause(QStringLiteral("sends faster than it is served"), inboxBytes);
         inbox.clear();
         inboxBytes = 0;
         return;

@@ -54,6 +54,8 @@ private slots:
 
 private:
     void dropIfNotReading();
+    // Drops the client at once, with a log line saying why and how much waited.
+    void closeBecause(const QString& why, qint64 waiting);
     // Serves a few of the requests received, then lets the event loop serve other clients before the rest.
     void serveSome();
 
