@@ -89,7 +89,7 @@ void JsonRpcWebSocketServer::cannotAccept()
                      .arg(QString::fromLocal8Bit(strerror(errno))));
         acceptPaused = true;
     }
-    QTimer::singleShot(1000, acceptNotifier, [notifier = acceptNotifier] { notifier->setEnabled(true); });
+    QTimer::singleShot(1000, acceptNotifier, [this] { acceptNotifier->setEnabled(true); });
 }
 
 void JsonRpcWebSocketServer::acceptConnections()
