@@ -17,6 +17,8 @@ public:
     // The commands received since the last clear, oldest first, each with its ';'.
     QStringList commands();
     void clearCommands() { errors.clear(); }
+    // The radio hosts (orvessa-radio processes) that have this radio's port open.
+    QList<int> hosts() const;
 
     QString port;
 };
