@@ -53,6 +53,15 @@ QByteArray Ts480Protocol::answer(const QByteArray& command)
         autoInformation = argument[0] - '0';
         return {};
     }
+    if (name == "KS") {
+        if (query)
+            return "KS" + number(keyerSpeed, 3) + ';';
+        const int wanted = argument.size() == 3 && allDigits(argument) ? argument.toInt() : -1;
+        if (wanted < 10 || wanted > 60)
+            return refused;
+        keyerSpeed = wanted;
+        return {};
+    }
     if (name == "FA" || name == "FB") {
         qint64& hz = name == "FA" ? frequencyA : frequencyB;
         if (query)

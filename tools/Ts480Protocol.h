@@ -47,6 +47,8 @@ private:
     int receiveVfo = 0;
     int transmitVfo = 0;
     int autoInformation = 0;
+    // Words per minute of the built-in keyer.
+    int keyerSpeed = 20;
     int cwWidth = 500;
     int fskWidth = 500;
     int voiceWidth = 0;
