@@ -5,9 +5,10 @@
 #include <QFileInfo>
 #include <QTest>
 
-bool SimRadio::start(const QString& link)
+bool SimRadio::start(const QString& link, int hamlibModel)
 {
-    QStringList arguments {QStringLiteral("-v")};
+    model = hamlibModel;
+    QStringList arguments {QStringLiteral("-v"), QStringLiteral("--model"), QString::number(hamlibModel)};
     if (!link.isEmpty()) {
         arguments << QStringLiteral("--link") << link;
     }
