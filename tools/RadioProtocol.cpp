@@ -34,3 +34,19 @@ QByteArray RadioProtocol::takeTextCommand(QByteArray& pending)
     }
     return {};
 }
+
+bool RadioProtocol::allDigits(const QByteArray& text)
+{
+    if (text.isEmpty())
+        return false;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+QByteArray RadioProtocol::number(qint64 value, int width)
+{
+    return QByteArray::number(value).rightJustified(width, '0');
+}

@@ -35,4 +35,7 @@ public:
 protected:
     // Commands of the text protocols end with ';'; the ';' is not part of the command. Empty commands are skipped.
     static QByteArray takeTextCommand(QByteArray& pending);
+    // Text protocols carry numbers as fixed-width runs of decimal digits.
+    static bool allDigits(const QByteArray& text);
+    static QByteArray number(qint64 value, int width);
 };
