@@ -3,10 +3,9 @@
 #include "KrRig.h"
 #include "Log.h"
 
-#include <QDir>
-#include <QFileInfo>
-
+#include <climits>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -71,9 +70,12 @@ QVariant RadioHost::handle(const QVariantMap& request)
 {
     const QString op = request.value(QStringLiteral("op")).toString();
     if (op == QLatin1String("resolve")) {
-        // The device the port text names, its links resolved: one device is opened under one name only.
-        const QString canonical = QFileInfo(request.value(QStringLiteral("port")).toString()).canonicalFilePath();
-        return canonical.isEmpty() ? request.value(QStringLiteral("port")) : QVariant(canonical);
+        // The device the port text names, its links resolved: one device is opened under one name only. By the
+        // C library, not QFileInfo, whose file names start Qt's locale machinery: megabytes for each radio.
+        char canonical[PATH_MAX];
+        const QByteArray name = request.value(QStringLiteral("port")).toString().toUtf8();
+        return ::realpath(name.constData(), canonical) ? QVariant(QString::fromUtf8(canonical))
+                                                       : request.value(QStringLiteral("port"));
     }
     if (op == QLatin1String("open")) {
         return open(request.value(QStringLiteral("port")).toString(),
@@ -272,7 +274,7 @@ QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
     try {
         if (lost) {
             // Reopening a port that is not there costs Hamlib seconds: wait until the adapter is back.
-            if (!QFileInfo::exists(port)) {
+            if (::access(port.toUtf8().constData(), F_OK) != 0) {
                 return errorEnvelope(lastError);
             }
             try {
