@@ -39,6 +39,37 @@ bool isolated()
     return qEnvironmentVariableIsSet("ORVESSA_ISOLATED");
 }
 
+// A client's opening handshake; without Origin when the origin is empty.
+QByteArray handshake(const QString& origin)
+{
+    QString text = QStringLiteral("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n");
+    if (!origin.isEmpty()) {
+        text += QStringLiteral("Origin: %1\r\n").arg(origin);
+    }
+    return (text + QStringLiteral("\r\n")).toUtf8();
+}
+
+// A client's frame (masked, mask 0) of up to 125 bytes: 0x1 text, 0x9 ping.
+QByteArray frame(char opcode, const QByteArray& payload)
+{
+    return QByteArray(1, char(0x80 | opcode)) + char(0x80 | payload.size()) + QByteArray(4, '\0') + payload;
+}
+
+// A client on a bare socket, from a loopback address and port of its choosing, upgraded to WebSocket.
+bool openBare(QTcpSocket& socket, const QHostAddress& from, quint16 fromPort, quint16 port)
+{
+    if (!socket.bind(from, fromPort)) {
+        return false;
+    }
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected()) {
+        return false;
+    }
+    socket.write(handshake(RpcClient::defaultOrigin()));
+    return QTest::qWaitFor([&] { return socket.bytesAvailable() > 0; }, 5000);
+}
+
 // A service whose methods fail as no method should, for the server's own safety net.
 class Failing : public QObject
 {
@@ -72,6 +103,8 @@ private slots:
     void restartKeepsOrMovesClients();
     void takenPortIsRetried();
     void oneClientCannotBloatTheServer();
+    void pingFloodClosesItsSender();
+    void pushReachesOnlyItsConnection();
     void failuresAreAnswered();
     void relayStartAndStatus_data();
     void relayStartAndStatus();
@@ -322,17 +355,8 @@ void TestService::oneClientCannotBloatTheServer()
     QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
     QTcpSocket stalled;
     stalled.setReadBufferSize(1);
-    stalled.connectToHost(QHostAddress::LocalHost, host->port);
-    QVERIFY(stalled.waitForConnected());
-    stalled.write(QStringLiteral("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-                                 "Origin: %1\r\n\r\n")
-                      .arg(RpcClient::defaultOrigin())
-                      .toUtf8());
-    QTRY_VERIFY(stalled.bytesAvailable() > 0);
-    // A masked text frame, mask 0.
-    const QByteArray subscribe = R"({"jsonrpc":"2.0","method":"udpQsoSubscribe","id":1})";
-    stalled.write(QByteArray("\x81") + char(0x80 | subscribe.size()) + QByteArray(4, '\0') + subscribe);
+    QVERIFY(openBare(stalled, QHostAddress::LocalHost, 0, host->port));
+    stalled.write(frame(0x1, R"({"jsonrpc":"2.0","method":"udpQsoSubscribe","id":1})"));
 
     const QRegularExpression dropped(R"(does not read what is sent to it \(\d+ bytes waiting\): closing it$)");
     const QByteArray record(60000, 'q');
@@ -347,6 +371,51 @@ void TestService::oneClientCannotBloatTheServer()
     sendDatagram(record, relayPort);
     QVERIFY(client->waitForNotifications("QsoInfo", sent + 1));
     QCOMPARE(client->call("udpQsoStop").toObject(), envelope("Success", "Stopped UDP QSO"));
+}
+
+void TestService::pingFloodClosesItsSender()
+{
+    // Qt answers every ping by itself: a client that pings and never reads must not fill the server with pongs.
+    QTcpSocket flooder;
+    flooder.setReadBufferSize(1);
+    QVERIFY(openBare(flooder, QHostAddress::LocalHost, 0, host->port));
+    const QRegularExpression dropped(R"(does not read what is sent to it \(\d+ bytes waiting\): closing it$)");
+    const int before = host->log.lines(dropped).size();
+    const QByteArray pings = frame(0x9, QByteArray(125, 'p')).repeated(1000);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 sent = 0;
+    while (flooder.state() == QAbstractSocket::ConnectedState && sent < (64 << 20) && clock.elapsed() < 20000) {
+        if (flooder.bytesToWrite() < (1 << 20)) {
+            sent += flooder.write(pings);
+        }
+        flooder.waitForBytesWritten(10);
+    }
+    QVERIFY2(flooder.state() != QAbstractSocket::ConnectedState, qPrintable(QString::number(sent >> 20)));
+    QTRY_COMPARE(host->log.lines(dropped).size(), before + 1);
+    QCOMPARE(client->call("ovInfo").toObject().size(), 2);
+}
+
+void TestService::pushReachesOnlyItsConnection()
+{
+    // Two loopback addresses, one port: a connection that never finished its handshake shares the subscriber's
+    // port, and must get none of its pushes.
+    const quint16 shared = ServiceHost::freeTcpPort();
+    QTcpSocket half;
+    QVERIFY(half.bind(QHostAddress(QStringLiteral("127.0.0.2")), shared));
+    half.connectToHost(QHostAddress::LocalHost, host->port);
+    QVERIFY(half.waitForConnected());
+    half.write(handshake(QString()).left(60));
+    QTcpSocket subscriber;
+    QVERIFY(openBare(subscriber, QHostAddress::LocalHost, shared, host->port));
+    subscriber.write(frame(0x1, R"({"jsonrpc":"2.0","method":"udpQsoSubscribe","id":1})"));
+    QByteArray received;
+    QTRY_VERIFY((received += subscriber.readAll()).contains("Subscribed to UDP QSO"));
+    QCOMPARE(start({relayPort, "127.0.0.1", ""}).toObject(), envelope("Success", "Started UDP QSO"));
+    sendDatagram("ADDQSO: for the subscriber", relayPort);
+    QTRY_VERIFY((received += subscriber.readAll()).contains("QsoInfo"));
+    QTest::qWait(50);
+    QCOMPARE(half.readAll(), QByteArray());
 }
 
 void TestService::failuresAreAnswered()

@@ -417,10 +417,10 @@ void JsonRpcServer::serviceNotificationsReceived(const QVector<jcon::JsonRpcEndp
     if (notification.isEmpty()) {
         return;
     }
-    QByteArray wire;
+    const QString text = QString::fromUtf8(notification);
     for (JsonRpcEndpoint* endpoint : endpoints) {
         if (isConnectedEndpoint(endpoint)) {
-            endpoint->sendShared(notification, wire);
+            endpoint->sendText(text);
         }
     }
 }
