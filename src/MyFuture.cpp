@@ -60,6 +60,14 @@ MyFuture MyFuture::ready(const QVariant& value)
     return MyFuture(promise.future());
 }
 
+std::optional<QVariant> MyFuture::knownValue() const
+{
+    if (work || !once || !running.isFinished() || running.resultCount() == 0) {
+        return std::nullopt;
+    }
+    return running.result();
+}
+
 void MyFuture::start(QObject* context,
                      jcon::JsonRpcEndpoint* endpoint,
                      std::function<void(QVariant)> onSuccess,

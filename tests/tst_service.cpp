@@ -192,6 +192,13 @@ void TestService::answers_data()
     QTest::newRow("QSO push is not reachable")
         << call.arg("udpQsoPush", R"([{"qso":"forged"}])") << notFound.arg("udpQsoPush");
     QTest::newRow("inherited method is not") << call.arg("deleteLater", "[]") << notFound.arg("deleteLater");
+    QTest::newRow("a radio method's refusal, answered before what follows")
+        << R"({"jsonrpc":"2.0","method":"rigInfo","params":["/dev/none"],"id":10})"
+           R"({"jsonrpc":"2.0","method":"ovInfo","id":11})"
+        << QString(R"({"id":"10","jsonrpc":"2.0","result":{"Error":"Rig not connected"}})"
+                   "\n"
+                   R"({"id":"11","jsonrpc":"2.0","result":{"HamLibVersion":"%1","OrvessaVersion":"25.12.0"}})")
+               .arg(QString::fromUtf8(rig_version()));
 }
 
 void TestService::answers()
@@ -203,11 +210,9 @@ void TestService::answers()
     } else {
         client->send(request);
     }
-    // Refusals of deferred methods are answered on the next turn of the server's loop: settle twice.
     QStringList answers = client->settle();
-    answers += client->settle();
     std::transform(answers.begin(), answers.end(), answers.begin(), compact);
-    QCOMPARE(answers, answer.isEmpty() ? QStringList() : QStringList {answer});
+    QCOMPARE(answers, answer.isEmpty() ? QStringList() : answer.split('\n'));
 }
 
 void TestService::wireLayout()
@@ -241,6 +246,8 @@ void TestService::stationInformation()
 
 void TestService::futureNumberWaitsItsTurn()
 {
+    const QRegularExpression invoked(R"(: futureNumber invoked without arguments -> returning: 2$)");
+    const int invokedBefore = host->log.lines(invoked).size();
     QElapsedTimer clock;
     clock.start();
     const int first = client->request("futureNumber");
@@ -251,6 +258,8 @@ void TestService::futureNumberWaitsItsTurn()
     const qint64 secondAt = clock.elapsed();
     QVERIFY2(firstAt >= 1000 && secondAt - firstAt >= 900 && secondAt - firstAt < 1800,
              qPrintable(QStringLiteral("%1 then %2 ms").arg(firstAt).arg(secondAt)));
+    // Logged once each, with the value, when it is known.
+    QCOMPARE(host->log.lines(invoked).size(), invokedBefore + 2);
 
     // A client that leaves before its answers gets nothing, and what it had queued is not carried out.
     const QRegularExpression cancelled(R"(\[operator\(\):\d+\]: Future cancelled$)");
@@ -298,6 +307,11 @@ void TestService::clientKnownBeforeItsFirstRequest()
         QRegularExpression(R"(\]: (NEW CLIENT: 127\.0\.0\.1|SUBSCRIBED UDP QSO to 0x[0-9a-f]+ \(127\.0\.0\.1\))$)"));
     QVERIFY(lines.size() >= 2 && lines.last().contains("[udpQsoSubscribe:")
             && lines.at(lines.size() - 2).contains("[newEndpoint:"));
+    // A radio method's refusal is logged with what it returns, once.
+    const QRegularExpression refused(
+        R"(\]: Debug: JSON RPC server: rigInfo invoked with argument: serialName: /dev/gone -> returning: map \(1 elements\)$)");
+    QCOMPARE(fresh.call("rigInfo", QJsonArray {"/dev/gone"}).toObject(), envelope("Error", "Rig not connected"));
+    QCOMPARE(host->log.lines(refused).size(), 1);
     // The layer's own lines reach the same log as debug messages.
     QVERIFY(!host->log
                  .lines(QRegularExpression(R"(\[QtLogs:0\]: Debug: JSON RPC server: udpQsoSubscribe invoked )"
