@@ -617,22 +617,19 @@ MyFuture RigService::onRelay(std::function<QVariant()> work, std::function<QVari
 
 MyFuture RigService::udpQsoStop()
 {
-    // In turn with the starts asked before it: a client's last word, stop, is what holds.
+    // The subscriptions end when the stop arrives, so one made after it in the same breath holds; the answer
+    // waits for the relay to stop, in turn with the starts asked before it: a client's last word holds.
+    udpQsoSubscribers.remove(jcon::JsonRpcServer::currentEndpoint());
+    emit sendUnsolicitedNotifications(
+        endpointList(udpQsoSubscribers), QStringLiteral("RigInfo"), goneNotice(QStringLiteral("UDP QSO stopped")));
+    udpQsoSubscribers.clear();
     UdpMulticast* const receiver = udpReceiver;
-    jcon::JsonRpcEndpoint* const caller = jcon::JsonRpcServer::currentEndpoint();
     return onRelay(
         [receiver] {
             onReceiver(receiver, [](UdpMulticast& stopping) { stopping.stopReceiving(); });
             return QVariant();
         },
-        [this, caller](const QVariant&) {
-            udpQsoSubscribers.remove(caller);
-            emit sendUnsolicitedNotifications(endpointList(udpQsoSubscribers),
-                                              QStringLiteral("RigInfo"),
-                                              goneNotice(QStringLiteral("UDP QSO stopped")));
-            udpQsoSubscribers.clear();
-            return QVariant(successEnvelope(QStringLiteral("Stopped UDP QSO")));
-        });
+        [](const QVariant&) { return QVariant(successEnvelope(QStringLiteral("Stopped UDP QSO"))); });
 }
 
 QVariantMap RigService::udpQsoSubscribe()

@@ -268,6 +268,12 @@ void TestService::futureNumberWaitsItsTurn()
         client->request("futureNumber");
     }
     client->settle();
+    // Meanwhile the relay answers another client at once: its work never waits behind these.
+    std::unique_ptr<RpcClient> other = host->client();
+    clock.restart();
+    QCOMPARE(other->call("udpQsoStart", QJsonArray {relayPort, "127.0.0.1", ""}).toObject(),
+             envelope("Success", "Started UDP QSO"));
+    QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
     client->socket.close();
     QTRY_VERIFY_WITH_TIMEOUT(host->log.lines(cancelled).size() > before, 5000);
     clock.restart();
@@ -584,6 +590,18 @@ void TestService::relaySubscriptions()
     for (RpcClient* subscriber : {client.get(), other.get()}) {
         QCOMPARE(subscriber->call("udpQsoUnsubscribe").toObject(), envelope("Error", "Not subscribed to UDP QSO"));
     }
+
+    // Stop, subscribe, start in one message: the subscription made after the stop holds.
+    QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    client->send(QStringLiteral(R"({"jsonrpc":"2.0","method":"udpQsoStop","id":101})"
+                                R"({"jsonrpc":"2.0","method":"udpQsoSubscribe","id":102})"
+                                R"({"jsonrpc":"2.0","method":"udpQsoStart","params":[%1,"127.0.0.1",""],"id":103})")
+                     .arg(relayPort));
+    QCOMPARE(client->response(101).value("result").toObject(), envelope("Success", "Stopped UDP QSO"));
+    QCOMPARE(client->response(102).value("result").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    QCOMPARE(client->response(103).value("result").toObject(), envelope("Success", "Started UDP QSO"));
+    sendDatagram("ADDQSO: after the stop", relayPort);
+    QVERIFY(client->waitForNotifications("QsoInfo", 1));
 }
 
 void TestService::relayStartsInOrder()
