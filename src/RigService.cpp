@@ -1,7 +1,6 @@
 #include "RigService.h"
 
 #include "AppSettings.h"
-#include "EpollEventDispatcher.h"
 #include "HandOff.h"
 #include "KrRig.h"
 #include "Log.h"
@@ -143,7 +142,6 @@ RigService::RigService(QObject* parent)
 
     // The receiver and its thread live as long as the process; nobody stops them.
     auto* udpThread = new QThread();
-    udpThread->setEventDispatcher(new EpollEventDispatcher());
     udpReceiver = new UdpMulticast();
     udpReceiver->moveToThread(udpThread);
     connect(udpThread, &QThread::started, udpReceiver, &UdpMulticast::UdpMulticastInit);
@@ -152,7 +150,6 @@ RigService::RigService(QObject* parent)
 
     radioThread = new QThread();
     radioThread->setObjectName(QStringLiteral("radios"));
-    radioThread->setEventDispatcher(new EpollEventDispatcher());
     radios = new RigWorker();
     radios->moveToThread(radioThread);
     connect(radioThread, &QThread::finished, radios, &QObject::deleteLater);

@@ -1,6 +1,5 @@
 #include "AboutWindow.h"
 #include "AppSettings.h"
-#include "EpollEventDispatcher.h"
 #include "HandOff.h"
 #include "Log.h"
 #include "Orvessa.h"
@@ -44,7 +43,6 @@ int main(int argc, char* argv[])
 
     auto* worker = new RPCWorker(*origins);
     auto* workerThread = new QThread();
-    workerThread->setEventDispatcher(new EpollEventDispatcher());
     worker->moveToThread(workerThread);
     QObject::connect(workerThread, &QThread::started, worker, &RPCWorker::restart);
     QObject::connect(workerThread, &QThread::finished, worker, &RPCWorker::finish);

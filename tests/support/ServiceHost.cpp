@@ -1,7 +1,6 @@
 #include "ServiceHost.h"
 
 #include "AppSettings.h"
-#include "EpollEventDispatcher.h"
 #include "HandOff.h"
 #include "Log.h"
 #include "Orvessa.h"
@@ -28,7 +27,6 @@ ServiceHost::ServiceHost()
     QSettings().setValue(AppSettings::serverPortKey, wanted);
 
     worker = new RPCWorker(allowedOrigins());
-    thread.setEventDispatcher(new EpollEventDispatcher());
     worker->moveToThread(&thread);
     QObject::connect(&thread, &QThread::started, worker, &RPCWorker::restart);
     QObject::connect(&thread, &QThread::finished, worker, &RPCWorker::finish);
