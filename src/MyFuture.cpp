@@ -1,6 +1,5 @@
 #include "MyFuture.h"
 
-#include "HandOff.h"
 #include "Log.h"
 #include "jcon/JsonRpcEndpoint.h"
 
@@ -88,7 +87,6 @@ void MyFuture::start(QObject* context,
 
         *finishedHook
             = QObject::connect(watched, &QFutureWatcherBase::finished, context, [watched, disconnectHook, onSuccess] {
-                  takeOver(watched);
                   LOG("Future success\n");
                   watched->deleteLater();
                   QObject::disconnect(*disconnectHook);

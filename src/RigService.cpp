@@ -579,16 +579,8 @@ QVariantMap RigService::udpQsoStart_1(quint16 port, const QString& add, const QS
 
 void RigService::onReceiver(UdpMulticast* receiver, const std::function<void(UdpMulticast&)>& call)
 {
-    handOff(receiver);
     QMetaObject::invokeMethod(
-        receiver,
-        [receiver, &call] {
-            takeOver(receiver);
-            call(*receiver);
-            handOff(receiver);
-        },
-        Qt::BlockingQueuedConnection);
-    takeOver(receiver);
+        receiver, [receiver, &call] { call(*receiver); }, Qt::BlockingQueuedConnection);
 }
 
 MyFuture RigService::onRelay(std::function<QVariant()> work, std::function<QVariant(const QVariant&)> then)
@@ -597,18 +589,11 @@ MyFuture RigService::onRelay(std::function<QVariant()> work, std::function<QVari
     answer.reportStarted();
     auto* watcher = new QFutureWatcher<QVariant>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [watcher, answer, then = std::move(then)]() mutable {
-        takeOver(watcher);
         answer.reportResult(then(watcher->result()));
         answer.reportFinished();
         watcher->deleteLater();
     });
-    handOff(watcher);
-    watcher->setFuture(QtConcurrent::run(&relayPool, [watcher, work = std::move(work)] {
-        takeOver(watcher);
-        const QVariant result = work();
-        handOff(watcher);
-        return result;
-    }));
+    watcher->setFuture(QtConcurrent::run(&relayPool, std::move(work)));
     return MyFuture(answer.future());
 }
 
@@ -674,7 +659,6 @@ MyFuture RigService::udpQsoStatus()
 
 void RigService::udpQsoPush(const QVariantMap& qso)
 {
-    takeOver(udpReceiver);
     if (!udpQsoSubscribers.isEmpty()) {
         emit sendUnsolicitedNotifications(endpointList(udpQsoSubscribers), QStringLiteral("QsoInfo"), qso);
     }
