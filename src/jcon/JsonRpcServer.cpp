@@ -39,7 +39,8 @@ const NotificationLink notificationLinks[] {
      "serviceNotificationsReceived(QVector<jcon::JsonRpcEndpoint*>,QString,QVariant)",
      Qt::AutoConnection}};
 
-// One line per call, written when its result is known; none for a void method or one never answered.
+// One line per call, written once its result is known; without a result for a void method, a notification
+// whose work never starts, or a call whose client left before its answer.
 void logInvocation(JsonRpcLogger& logger, const QString& invocation, const QVariant& result)
 {
     if (invocation.isEmpty()) {
