@@ -32,7 +32,11 @@ set(CPACK_PACKAGE_CONTACT "${ORVESSA_MAINTAINER}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bridge between a ham-radio station and trusted web sites")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_STRIP_FILES ON)
+# A ThreadSanitizer build keeps its symbols: its suppressions name Qt's functions, which a stripped program
+# leaves them nothing to match.
+if(NOT ORVESSA_TSAN)
+    set(CPACK_STRIP_FILES ON)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION hamradio)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ORVESSA_HOMEPAGE}")

@@ -1,6 +1,5 @@
 #include "MyFuture.h"
 
-#include "HandOff.h"
 #include "Log.h"
 #include "jcon/JsonRpcEndpoint.h"
 
@@ -60,6 +59,14 @@ MyFuture MyFuture::ready(const QVariant& value)
     return MyFuture(promise.future());
 }
 
+std::optional<QVariant> MyFuture::knownValue() const
+{
+    if (work || !once || !running.isFinished() || running.resultCount() == 0) {
+        return std::nullopt;
+    }
+    return running.result();
+}
+
 void MyFuture::start(QObject* context,
                      jcon::JsonRpcEndpoint* endpoint,
                      std::function<void(QVariant)> onSuccess,
@@ -80,7 +87,6 @@ void MyFuture::start(QObject* context,
 
         *finishedHook
             = QObject::connect(watched, &QFutureWatcherBase::finished, context, [watched, disconnectHook, onSuccess] {
-                  takeOver(watched);
                   LOG("Future success\n");
                   watched->deleteLater();
                   QObject::disconnect(*disconnectHook);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace jcon {
 class JsonRpcEndpoint;
@@ -25,8 +26,11 @@ public:
     explicit MyFuture(std::function<QVariant()> work, QThreadPool* pool = nullptr);
     // A value that other work, already under way, is producing: start() only waits for it.
     explicit MyFuture(QFuture<QVariant> running);
-    // A value known at once, answered the same way as one that took time.
+    // A value known at once.
     static MyFuture ready(const QVariant& value);
+
+    // The value when it is known already, so it can be answered without a wait; nothing when work is pending.
+    std::optional<QVariant> knownValue() const;
 
     // Starts the work once across all copies. onSuccess gets its value in context's thread, unless the
     // endpoint disconnects first: then onCancelled runs instead and the value is dropped.

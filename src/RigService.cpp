@@ -1,8 +1,6 @@
 #include "RigService.h"
 
 #include "AppSettings.h"
-#include "EpollEventDispatcher.h"
-#include "HandOff.h"
 #include "Log.h"
 #include "RadioLink.h"
 #include "UdpMulticast.h"
@@ -106,7 +104,6 @@ RigService::RigService(QObject* parent)
 
     // The receiver and its thread live as long as the process; nobody stops them.
     auto* udpThread = new QThread();
-    udpThread->setEventDispatcher(new EpollEventDispatcher());
     udpReceiver = new UdpMulticast();
     udpReceiver->moveToThread(udpThread);
     connect(udpThread, &QThread::started, udpReceiver, &UdpMulticast::UdpMulticastInit);
@@ -595,16 +592,8 @@ QVariantMap RigService::udpQsoStart_1(quint16 port, const QString& add, const QS
 
 void RigService::onReceiver(UdpMulticast* receiver, const std::function<void(UdpMulticast&)>& call)
 {
-    handOff(receiver);
     QMetaObject::invokeMethod(
-        receiver,
-        [receiver, &call] {
-            takeOver(receiver);
-            call(*receiver);
-            handOff(receiver);
-        },
-        Qt::BlockingQueuedConnection);
-    takeOver(receiver);
+        receiver, [receiver, &call] { call(*receiver); }, Qt::BlockingQueuedConnection);
 }
 
 MyFuture RigService::onRelay(std::function<QVariant()> work, std::function<QVariant(const QVariant&)> then)
@@ -613,39 +602,29 @@ MyFuture RigService::onRelay(std::function<QVariant()> work, std::function<QVari
     answer.reportStarted();
     auto* watcher = new QFutureWatcher<QVariant>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [watcher, answer, then = std::move(then)]() mutable {
-        takeOver(watcher);
         answer.reportResult(then(watcher->result()));
         answer.reportFinished();
         watcher->deleteLater();
     });
-    handOff(watcher);
-    watcher->setFuture(QtConcurrent::run(&relayPool, [watcher, work = std::move(work)] {
-        takeOver(watcher);
-        const QVariant result = work();
-        handOff(watcher);
-        return result;
-    }));
+    watcher->setFuture(QtConcurrent::run(&relayPool, std::move(work)));
     return MyFuture(answer.future());
 }
 
 MyFuture RigService::udpQsoStop()
 {
-    // In turn with the starts asked before it: a client's last word, stop, is what holds.
+    // The subscriptions end when the stop arrives, so one made after it in the same breath holds; the answer
+    // waits for the relay to stop, in turn with the starts asked before it: a client's last word holds.
+    udpQsoSubscribers.remove(jcon::JsonRpcServer::currentEndpoint());
+    emit sendUnsolicitedNotifications(
+        endpointList(udpQsoSubscribers), QStringLiteral("RigInfo"), goneNotice(QStringLiteral("UDP QSO stopped")));
+    udpQsoSubscribers.clear();
     UdpMulticast* const receiver = udpReceiver;
-    jcon::JsonRpcEndpoint* const caller = jcon::JsonRpcServer::currentEndpoint();
     return onRelay(
         [receiver] {
             onReceiver(receiver, [](UdpMulticast& stopping) { stopping.stopReceiving(); });
             return QVariant();
         },
-        [this, caller](const QVariant&) {
-            udpQsoSubscribers.remove(caller);
-            emit sendUnsolicitedNotifications(endpointList(udpQsoSubscribers),
-                                              QStringLiteral("RigInfo"),
-                                              goneNotice(QStringLiteral("UDP QSO stopped")));
-            udpQsoSubscribers.clear();
-            return QVariant(successEnvelope(QStringLiteral("Stopped UDP QSO")));
-        });
+        [](const QVariant&) { return QVariant(successEnvelope(QStringLiteral("Stopped UDP QSO"))); });
 }
 
 QVariantMap RigService::udpQsoSubscribe()
@@ -693,7 +672,6 @@ MyFuture RigService::udpQsoStatus()
 
 void RigService::udpQsoPush(const QVariantMap& qso)
 {
-    takeOver(udpReceiver);
     if (!udpQsoSubscribers.isEmpty()) {
         emit sendUnsolicitedNotifications(endpointList(udpQsoSubscribers), QStringLiteral("QsoInfo"), qso);
     }

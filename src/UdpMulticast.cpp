@@ -1,6 +1,5 @@
 #include "UdpMulticast.h"
 
-#include "HandOff.h"
 #include "Log.h"
 
 #include <QUdpSocket>
@@ -168,7 +167,6 @@ void UdpMulticast::processPendingDatagrams()
             continue;
         }
         const QVariantMap qso = qsoPayload(payload);
-        handOff(this);
         emit newQso(qso);
     }
 }

@@ -1,7 +1,5 @@
 #include "AboutWindow.h"
 #include "AppSettings.h"
-#include "EpollEventDispatcher.h"
-#include "HandOff.h"
 #include "Log.h"
 #include "Orvessa.h"
 #include "QuitOnSignals.h"
@@ -41,7 +39,6 @@ int main(int argc, char* argv[])
 
     auto* worker = new RPCWorker(*origins);
     auto* workerThread = new QThread();
-    workerThread->setEventDispatcher(new EpollEventDispatcher());
     worker->moveToThread(workerThread);
     QObject::connect(workerThread, &QThread::started, worker, &RPCWorker::restart);
     QObject::connect(workerThread, &QThread::finished, worker, &RPCWorker::finish);
@@ -55,16 +52,8 @@ int main(int argc, char* argv[])
     QObject::connect(app, &QCoreApplication::aboutToQuit, workerThread, &QThread::quit);
     // Destroyed by its own thread as it ends, so its timers and sockets go where they were made; then this
     // thread, past wait(), may delete what it was connected to.
-    static const char workerGone = 0;
     QObject::connect(
-        workerThread,
-        &QThread::finished,
-        workerThread,
-        [worker] {
-            delete worker;
-            handOff(&workerGone);
-        },
-        Qt::DirectConnection);
+        workerThread, &QThread::finished, workerThread, [worker] { delete worker; }, Qt::DirectConnection);
     // A kill or Ctrl+C quits as the tray's Quit does, so clients see a normal closure.
     quitOnSignals({SIGTERM, SIGINT});
     workerThread->start(QThread::InheritPriority);
@@ -73,7 +62,6 @@ int main(int argc, char* argv[])
     const int result = QApplication::exec();
 
     workerThread->wait();
-    takeOver(&workerGone);
     delete trayIcon;
     delete settingsWindow;
     delete aboutWindow;

@@ -39,6 +39,37 @@ bool isolated()
     return qEnvironmentVariableIsSet("ORVESSA_ISOLATED");
 }
 
+// A client's opening handshake; without Origin when the origin is empty.
+QByteArray handshake(const QString& origin)
+{
+    QString text = QStringLiteral("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                                  "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n");
+    if (!origin.isEmpty()) {
+        text += QStringLiteral("Origin: %1\r\n").arg(origin);
+    }
+    return (text + QStringLiteral("\r\n")).toUtf8();
+}
+
+// A client's frame (masked, mask 0) of up to 125 bytes: 0x1 text, 0x9 ping.
+QByteArray frame(char opcode, const QByteArray& payload)
+{
+    return QByteArray(1, char(0x80 | opcode)) + char(0x80 | payload.size()) + QByteArray(4, '\0') + payload;
+}
+
+// A client on a bare socket, from a loopback address and port of its choosing, upgraded to WebSocket.
+bool openBare(QTcpSocket& socket, const QHostAddress& from, quint16 fromPort, quint16 port)
+{
+    if (!socket.bind(from, fromPort)) {
+        return false;
+    }
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected()) {
+        return false;
+    }
+    socket.write(handshake(RpcClient::defaultOrigin()));
+    return QTest::qWaitFor([&] { return socket.bytesAvailable() > 0; }, 5000);
+}
+
 // A service whose methods fail as no method should, for the server's own safety net.
 class Failing : public QObject
 {
@@ -72,6 +103,8 @@ private slots:
     void restartKeepsOrMovesClients();
     void takenPortIsRetried();
     void oneClientCannotBloatTheServer();
+    void pingFloodClosesItsSender();
+    void pushReachesOnlyItsConnection();
     void failuresAreAnswered();
     void relayStartAndStatus_data();
     void relayStartAndStatus();
@@ -159,6 +192,13 @@ void TestService::answers_data()
     QTest::newRow("QSO push is not reachable")
         << call.arg("udpQsoPush", R"([{"qso":"forged"}])") << notFound.arg("udpQsoPush");
     QTest::newRow("inherited method is not") << call.arg("deleteLater", "[]") << notFound.arg("deleteLater");
+    QTest::newRow("a radio method's refusal, answered before what follows")
+        << R"({"jsonrpc":"2.0","method":"rigInfo","params":["/dev/none"],"id":10})"
+           R"({"jsonrpc":"2.0","method":"ovInfo","id":11})"
+        << QString(R"({"id":"10","jsonrpc":"2.0","result":{"Error":"Rig not connected"}})"
+                   "\n"
+                   R"({"id":"11","jsonrpc":"2.0","result":{"HamLibVersion":"%1","OrvessaVersion":"25.12.0"}})")
+               .arg(QString::fromUtf8(rig_version()));
 }
 
 void TestService::answers()
@@ -170,11 +210,9 @@ void TestService::answers()
     } else {
         client->send(request);
     }
-    // Refusals of deferred methods are answered on the next turn of the server's loop: settle twice.
     QStringList answers = client->settle();
-    answers += client->settle();
     std::transform(answers.begin(), answers.end(), answers.begin(), compact);
-    QCOMPARE(answers, answer.isEmpty() ? QStringList() : QStringList {answer});
+    QCOMPARE(answers, answer.isEmpty() ? QStringList() : answer.split('\n'));
 }
 
 void TestService::wireLayout()
@@ -208,6 +246,8 @@ void TestService::stationInformation()
 
 void TestService::futureNumberWaitsItsTurn()
 {
+    const QRegularExpression invoked(R"(: futureNumber invoked without arguments -> returning: 2$)");
+    const int invokedBefore = host->log.lines(invoked).size();
     QElapsedTimer clock;
     clock.start();
     const int first = client->request("futureNumber");
@@ -218,6 +258,8 @@ void TestService::futureNumberWaitsItsTurn()
     const qint64 secondAt = clock.elapsed();
     QVERIFY2(firstAt >= 1000 && secondAt - firstAt >= 900 && secondAt - firstAt < 1800,
              qPrintable(QStringLiteral("%1 then %2 ms").arg(firstAt).arg(secondAt)));
+    // Logged once each, with the value, when it is known.
+    QCOMPARE(host->log.lines(invoked).size(), invokedBefore + 2);
 
     // A client that leaves before its answers gets nothing, and what it had queued is not carried out.
     const QRegularExpression cancelled(R"(\[operator\(\):\d+\]: Future cancelled$)");
@@ -226,6 +268,12 @@ void TestService::futureNumberWaitsItsTurn()
         client->request("futureNumber");
     }
     client->settle();
+    // Meanwhile the relay answers another client at once: its work never waits behind these.
+    std::unique_ptr<RpcClient> other = host->client();
+    clock.restart();
+    QCOMPARE(other->call("udpQsoStart", QJsonArray {relayPort, "127.0.0.1", ""}).toObject(),
+             envelope("Success", "Started UDP QSO"));
+    QVERIFY2(clock.elapsed() < 800, qPrintable(QString::number(clock.elapsed())));
     client->socket.close();
     QTRY_VERIFY_WITH_TIMEOUT(host->log.lines(cancelled).size() > before, 5000);
     clock.restart();
@@ -265,6 +313,11 @@ void TestService::clientKnownBeforeItsFirstRequest()
         QRegularExpression(R"(\]: (NEW CLIENT: 127\.0\.0\.1|SUBSCRIBED UDP QSO to 0x[0-9a-f]+ \(127\.0\.0\.1\))$)"));
     QVERIFY(lines.size() >= 2 && lines.last().contains("[udpQsoSubscribe:")
             && lines.at(lines.size() - 2).contains("[newEndpoint:"));
+    // A radio method's refusal is logged with what it returns, once.
+    const QRegularExpression refused(
+        R"(\]: Debug: JSON RPC server: rigInfo invoked with argument: serialName: /dev/gone -> returning: map \(1 elements\)$)");
+    QCOMPARE(fresh.call("rigInfo", QJsonArray {"/dev/gone"}).toObject(), envelope("Error", "Rig not connected"));
+    QCOMPARE(host->log.lines(refused).size(), 1);
     // The layer's own lines reach the same log as debug messages.
     QVERIFY(!host->log
                  .lines(QRegularExpression(R"(\[QtLogs:0\]: Debug: JSON RPC server: udpQsoSubscribe invoked )"
@@ -322,17 +375,8 @@ void TestService::oneClientCannotBloatTheServer()
     QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
     QTcpSocket stalled;
     stalled.setReadBufferSize(1);
-    stalled.connectToHost(QHostAddress::LocalHost, host->port);
-    QVERIFY(stalled.waitForConnected());
-    stalled.write(QStringLiteral("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n"
-                                 "Origin: %1\r\n\r\n")
-                      .arg(RpcClient::defaultOrigin())
-                      .toUtf8());
-    QTRY_VERIFY(stalled.bytesAvailable() > 0);
-    // A masked text frame, mask 0.
-    const QByteArray subscribe = R"({"jsonrpc":"2.0","method":"udpQsoSubscribe","id":1})";
-    stalled.write(QByteArray("\x81") + char(0x80 | subscribe.size()) + QByteArray(4, '\0') + subscribe);
+    QVERIFY(openBare(stalled, QHostAddress::LocalHost, 0, host->port));
+    stalled.write(frame(0x1, R"({"jsonrpc":"2.0","method":"udpQsoSubscribe","id":1})"));
 
     const QRegularExpression dropped(R"(does not read what is sent to it \(\d+ bytes waiting\): closing it$)");
     const QByteArray record(60000, 'q');
@@ -347,6 +391,51 @@ void TestService::oneClientCannotBloatTheServer()
     sendDatagram(record, relayPort);
     QVERIFY(client->waitForNotifications("QsoInfo", sent + 1));
     QCOMPARE(client->call("udpQsoStop").toObject(), envelope("Success", "Stopped UDP QSO"));
+}
+
+void TestService::pingFloodClosesItsSender()
+{
+    // Qt answers every ping by itself: a client that pings and never reads must not fill the server with pongs.
+    QTcpSocket flooder;
+    flooder.setReadBufferSize(1);
+    QVERIFY(openBare(flooder, QHostAddress::LocalHost, 0, host->port));
+    const QRegularExpression dropped(R"(does not read what is sent to it \(\d+ bytes waiting\): closing it$)");
+    const int before = host->log.lines(dropped).size();
+    const QByteArray pings = frame(0x9, QByteArray(125, 'p')).repeated(1000);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 sent = 0;
+    while (flooder.state() == QAbstractSocket::ConnectedState && sent < (64 << 20) && clock.elapsed() < 20000) {
+        if (flooder.bytesToWrite() < (1 << 20)) {
+            sent += flooder.write(pings);
+        }
+        flooder.waitForBytesWritten(10);
+    }
+    QVERIFY2(flooder.state() != QAbstractSocket::ConnectedState, qPrintable(QString::number(sent >> 20)));
+    QTRY_COMPARE(host->log.lines(dropped).size(), before + 1);
+    QCOMPARE(client->call("ovInfo").toObject().size(), 2);
+}
+
+void TestService::pushReachesOnlyItsConnection()
+{
+    // Two loopback addresses, one port: a connection that never finished its handshake shares the subscriber's
+    // port, and must get none of its pushes.
+    const quint16 shared = ServiceHost::freeTcpPort();
+    QTcpSocket half;
+    QVERIFY(half.bind(QHostAddress(QStringLiteral("127.0.0.2")), shared));
+    half.connectToHost(QHostAddress::LocalHost, host->port);
+    QVERIFY(half.waitForConnected());
+    half.write(handshake(QString()).left(60));
+    QTcpSocket subscriber;
+    QVERIFY(openBare(subscriber, QHostAddress::LocalHost, shared, host->port));
+    subscriber.write(frame(0x1, R"({"jsonrpc":"2.0","method":"udpQsoSubscribe","id":1})"));
+    QByteArray received;
+    QTRY_VERIFY((received += subscriber.readAll()).contains("Subscribed to UDP QSO"));
+    QCOMPARE(start({relayPort, "127.0.0.1", ""}).toObject(), envelope("Success", "Started UDP QSO"));
+    sendDatagram("ADDQSO: for the subscriber", relayPort);
+    QTRY_VERIFY((received += subscriber.readAll()).contains("QsoInfo"));
+    QTest::qWait(50);
+    QCOMPARE(half.readAll(), QByteArray());
 }
 
 void TestService::failuresAreAnswered()
@@ -501,6 +590,18 @@ void TestService::relaySubscriptions()
     for (RpcClient* subscriber : {client.get(), other.get()}) {
         QCOMPARE(subscriber->call("udpQsoUnsubscribe").toObject(), envelope("Error", "Not subscribed to UDP QSO"));
     }
+
+    // Stop, subscribe, start in one message: the subscription made after the stop holds.
+    QCOMPARE(client->call("udpQsoSubscribe").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    client->send(QStringLiteral(R"({"jsonrpc":"2.0","method":"udpQsoStop","id":101})"
+                                R"({"jsonrpc":"2.0","method":"udpQsoSubscribe","id":102})"
+                                R"({"jsonrpc":"2.0","method":"udpQsoStart","params":[%1,"127.0.0.1",""],"id":103})")
+                     .arg(relayPort));
+    QCOMPARE(client->response(101).value("result").toObject(), envelope("Success", "Stopped UDP QSO"));
+    QCOMPARE(client->response(102).value("result").toObject(), envelope("Success", "Subscribed to UDP QSO"));
+    QCOMPARE(client->response(103).value("result").toObject(), envelope("Success", "Started UDP QSO"));
+    sendDatagram("ADDQSO: after the stop", relayPort);
+    QVERIFY(client->waitForNotifications("QsoInfo", 1));
 }
 
 void TestService::relayStartsInOrder()

@@ -33,10 +33,10 @@ void JsonRpcEndpoint::send(const QByteArray& message)
     }
 }
 
-void JsonRpcEndpoint::sendShared(const QByteArray& message, QByteArray& wire)
+void JsonRpcEndpoint::sendText(const QString& message)
 {
     if (socket->isConnected()) {
-        socket->sendShared(message, wire);
+        socket->sendText(message);
         dropIfNotReading();
     }
 }
@@ -49,13 +49,18 @@ void JsonRpcEndpoint::dropIfNotReading()
     }
 }
 
+QString JsonRpcEndpoint::closingLine(const QHostAddress& peer, quint16 port, const QString& why, qint64 waiting)
+{
+    return QStringLiteral("Client %1:%2 %3 (%4 bytes waiting): closing it")
+        .arg(peer.toString())
+        .arg(port)
+        .arg(why)
+        .arg(waiting);
+}
+
 void JsonRpcEndpoint::closeBecause(const QString& why, qint64 waiting)
 {
-    logger->logError(QStringLiteral("Client %1:%2 %3 (%4 bytes waiting): closing it")
-                         .arg(socket->peerAddress().toString())
-                         .arg(socket->peerPort())
-                         .arg(why)
-                         .arg(waiting));
+    logger->logError(closingLine(socket->peerAddress(), socket->peerPort(), why, waiting));
     socket->abort();
 }
 

@@ -39,8 +39,10 @@ public:
 
     // Dropped without a word when the peer has gone: there is no one left to tell.
     void send(const QByteArray& message);
-    // The same message for many peers, in the transport's form made once (see JsonRpcSocket::sendShared).
-    void sendShared(const QByteArray& message, QByteArray& wire);
+    // The same message already decoded, for many peers.
+    void sendText(const QString& message);
+    // The line that says why a client is being dropped.
+    static QString closingLine(const QHostAddress& peer, quint16 port, const QString& why, qint64 waiting);
 
     bool isConnected() const;
     void disconnectFromHost();

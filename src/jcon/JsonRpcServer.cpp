@@ -39,6 +39,20 @@ const NotificationLink notificationLinks[] {
      "serviceNotificationsReceived(QVector<jcon::JsonRpcEndpoint*>,QString,QVariant)",
      Qt::AutoConnection}};
 
+// One line per call, written once its result is known; without a result for a void method, a notification
+// whose work never starts, or a call whose client left before its answer.
+void logInvocation(JsonRpcLogger& logger, const QString& invocation, const QVariant& result)
+{
+    if (invocation.isEmpty()) {
+        return;
+    }
+    QString line = QStringLiteral("JSON RPC server: ") + invocation;
+    if (result.isValid()) {
+        line += QStringLiteral(" -> returning: ") + variantToString(result);
+    }
+    logger.logInfo(line);
+}
+
 } // namespace
 
 thread_local JsonRpcEndpoint* JsonRpcServer::current = nullptr;
@@ -136,7 +150,8 @@ void JsonRpcServer::jsonRequestReceived(const QJsonObject& request, QObject* soc
     const QString id = requestIdText(request.value(QStringLiteral("id")));
 
     QVariant returnValue;
-    if (!dispatch(methodName, params, returnValue)) {
+    QString invocation;
+    if (!dispatch(methodName, params, returnValue, invocation)) {
         const QString message
             = QStringLiteral("method '%1' not found, check name and parameter types ").arg(methodName);
         logError(message);
@@ -145,25 +160,38 @@ void JsonRpcServer::jsonRequestReceived(const QJsonObject& request, QObject* soc
         }
         return;
     }
-    if (id.isEmpty()) {
-        // A notification: its deferred work, if any, is never started.
-        return;
-    }
     if (returnValue.userType() == qMetaTypeId<MyFuture>()) {
         MyFuture future = returnValue.value<MyFuture>();
-        // The endpoint may be gone by the time the work ends without having said so (server torn down).
-        QPointer<JsonRpcEndpoint> endpoint = current;
-        const bool hadEndpoint = current != nullptr;
-        future.start(this, current, [this, id, methodName, endpoint, hadEndpoint](const QVariant& value) {
-            if (!hadEndpoint || !endpoint) {
-                logError(QStringLiteral("invalid client socket, cannot send response"));
-                return;
-            }
-            endpoint->send(createResponse(id, value, methodName));
-        });
-        return;
+        // A value known already (a refusal) is answered now, before the next request, like any other.
+        if (const std::optional<QVariant> known = future.knownValue()) {
+            returnValue = *known;
+        } else if (id.isEmpty()) {
+            // A notification: its deferred work is never started.
+            logInvocation(*logger, invocation, QVariant());
+            return;
+        } else {
+            // The endpoint may be gone by the time the work ends without having said so (server torn down).
+            QPointer<JsonRpcEndpoint> endpoint = current;
+            const bool hadEndpoint = current != nullptr;
+            future.start(
+                this,
+                current,
+                [this, id, methodName, endpoint, hadEndpoint, invocation](const QVariant& value) {
+                    logInvocation(*logger, invocation, value);
+                    if (!hadEndpoint || !endpoint) {
+                        logError(QStringLiteral("invalid client socket, cannot send response"));
+                        return;
+                    }
+                    endpoint->send(createResponse(id, value, methodName));
+                },
+                [logger = logger, invocation] { logInvocation(*logger, invocation, QVariant()); });
+            return;
+        }
     }
-    sendResponse(current, createResponse(id, returnValue, methodName));
+    logInvocation(*logger, invocation, returnValue);
+    if (!id.isEmpty()) {
+        sendResponse(current, createResponse(id, returnValue, methodName));
+    }
 }
 
 void JsonRpcServer::sendResponse(JsonRpcEndpoint* endpoint, const QByteArray& message)
@@ -175,7 +203,10 @@ void JsonRpcServer::sendResponse(JsonRpcEndpoint* endpoint, const QByteArray& me
     endpoint->send(message);
 }
 
-bool JsonRpcServer::dispatch(const QString& fullName, const QVariant& params, QVariant& returnValue)
+bool JsonRpcServer::dispatch(const QString& fullName,
+                             const QVariant& params,
+                             QVariant& returnValue,
+                             QString& invocation)
 {
     QString space;
     QString name = fullName;
@@ -206,7 +237,7 @@ bool JsonRpcServer::dispatch(const QString& fullName, const QVariant& params, QV
             } else if (!params.isValid()) {
                 matched = matchArguments(method, QVariantList(), arguments);
             }
-            if (matched && invoke(service, method, arguments, returnValue)) {
+            if (matched && invoke(service, method, arguments, returnValue, invocation)) {
                 return true;
             }
         }
@@ -278,7 +309,8 @@ bool JsonRpcServer::convertArgument(const QMetaMethod& method,
     return true;
 }
 
-bool JsonRpcServer::invoke(QObject* service, const QMetaMethod& method, QVariantList& arguments, QVariant& returnValue)
+bool JsonRpcServer::invoke(
+    QObject* service, const QMetaMethod& method, QVariantList& arguments, QVariant& returnValue, QString& invocation)
 {
     if (arguments.size() > maxArguments) {
         return false;
@@ -329,9 +361,9 @@ bool JsonRpcServer::invoke(QObject* service, const QMetaMethod& method, QVariant
         return false;
     }
 
-    QString line = QStringLiteral("%1 invoked ").arg(QString::fromLatin1(method.name()));
+    invocation = QStringLiteral("%1 invoked ").arg(QString::fromLatin1(method.name()));
     if (arguments.isEmpty()) {
-        line += QStringLiteral("without arguments");
+        invocation += QStringLiteral("without arguments");
     } else {
         const QList<QByteArray> names = method.parameterNames();
         const QStringList texts = variantsToStrings(arguments);
@@ -339,13 +371,10 @@ bool JsonRpcServer::invoke(QObject* service, const QMetaMethod& method, QVariant
         for (int i = 0; i < texts.size(); ++i) {
             items.append(QString::fromUtf8(names.at(i)) + QStringLiteral(": ") + texts.at(i));
         }
-        line += QStringLiteral("with argument%1: %2")
-                    .arg(arguments.size() == 1 ? QString() : QStringLiteral("s"), items.join(QStringLiteral(", ")));
+        invocation
+            += QStringLiteral("with argument%1: %2")
+                   .arg(arguments.size() == 1 ? QString() : QStringLiteral("s"), items.join(QStringLiteral(", ")));
     }
-    if (returnValue.isValid()) {
-        line += QStringLiteral(" -> returning: ") + variantToString(returnValue);
-    }
-    logInfo(line);
     return true;
 }
 
@@ -417,10 +446,10 @@ void JsonRpcServer::serviceNotificationsReceived(const QVector<jcon::JsonRpcEndp
     if (notification.isEmpty()) {
         return;
     }
-    QByteArray wire;
+    const QString text = QString::fromUtf8(notification);
     for (JsonRpcEndpoint* endpoint : endpoints) {
         if (isConnectedEndpoint(endpoint)) {
-            endpoint->sendShared(notification, wire);
+            endpoint->sendText(text);
         }
     }
 }

@@ -83,12 +83,17 @@ private:
     void connectNotifications();
     void indexMethods();
     // True when a method was called (also when it threw: returnValue then carries the failure).
-    bool dispatch(const QString& methodName, const QVariant& params, QVariant& returnValue);
+    // invocation gets the log line of the call, without its result.
+    bool dispatch(const QString& methodName, const QVariant& params, QVariant& returnValue, QString& invocation);
     bool argumentCountFits(const QMetaMethod& method, int count);
     bool matchArguments(const QMetaMethod& method, const QVariantList& arguments, QVariantList& converted);
     bool matchNamedArguments(const QMetaMethod& method, const QVariantMap& arguments, QVariantList& converted);
     bool convertArgument(const QMetaMethod& method, int index, const QVariant& argument, QVariantList& converted);
-    bool invoke(QObject* service, const QMetaMethod& method, QVariantList& arguments, QVariant& returnValue);
+    bool invoke(QObject* service,
+                const QMetaMethod& method,
+                QVariantList& arguments,
+                QVariant& returnValue,
+                QString& invocation);
     void sendResponse(JsonRpcEndpoint* endpoint, const QByteArray& message);
 
     QMap<QObject*, QString> services;

@@ -32,9 +32,8 @@ public:
     virtual void disconnectFromHost() = 0;
     virtual bool isConnected() const = 0;
     virtual qint64 send(const QByteArray& data) = 0;
-    // One message for many peers: wire holds its transport form once the first peer has made it, so the
-    // others send the same bytes.
-    virtual qint64 sendShared(const QByteArray& data, QByteArray& wire) = 0;
+    // The same message as text already decoded: a message for many peers is decoded once.
+    virtual qint64 sendText(const QString& text) = 0;
     virtual QString errorString() const = 0;
     // Bytes written and not yet taken by the system; dropping the connection at once, nothing more sent.
     virtual qint64 bytesToWrite() const = 0;

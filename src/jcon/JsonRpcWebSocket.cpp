@@ -2,16 +2,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTcpSocket>
 #include <QWebSocket>
-
-#include <sys/socket.h>
 
 namespace jcon {
 
-JsonRpcWebSocket::JsonRpcWebSocket(QWebSocket* socket_, QTcpSocket* connection_)
+JsonRpcWebSocket::JsonRpcWebSocket(QWebSocket* socket_)
     : socket(socket_)
-    , connection(connection_)
 {
     setupSocket();
 }
@@ -82,42 +78,9 @@ qint64 JsonRpcWebSocket::send(const QByteArray& data)
     return socket->sendTextMessage(QString::fromUtf8(data.constData(), qstrnlen(data.constData(), data.size())));
 }
 
-qint64 JsonRpcWebSocket::sendShared(const QByteArray& data, QByteArray& wire)
+qint64 JsonRpcWebSocket::sendText(const QString& text)
 {
-    if (!connection) {
-        return socket->sendTextMessage(QString::fromUtf8(data));
-    }
-    // One unmasked text frame, made once for all peers.
-    if (wire.isEmpty()) {
-        const quint64 size = quint64(data.size());
-        wire.append(char(0x81));
-        if (size < 126) {
-            wire.append(char(size));
-        } else if (size < 65536) {
-            wire.append(char(126)).append(char(size >> 8)).append(char(size & 0xff));
-        } else {
-            wire.append(char(127));
-            for (int shift = 56; shift >= 0; shift -= 8) {
-                wire.append(char((size >> shift) & 0xff));
-            }
-        }
-        wire.append(data);
-    }
-    // Whole frames only ever sit in the connection's buffer: with none waiting, this frame may go to the
-    // kernel at once, which spares thousands of peers a pass through Qt's buffers each; what the kernel
-    // does not take waits there, ahead of anything written later.
-    qint64 sent = 0;
-    if (connection->bytesToWrite() == 0) {
-        sent = qMax<qint64>(0,
-                            ::send(int(connection->socketDescriptor()),
-                                   wire.constData(),
-                                   size_t(wire.size()),
-                                   MSG_NOSIGNAL | MSG_DONTWAIT));
-    }
-    if (sent < wire.size()) {
-        connection->write(wire.constData() + sent, wire.size() - sent);
-    }
-    return data.size();
+    return socket->sendTextMessage(text);
 }
 
 QString JsonRpcWebSocket::errorString() const

@@ -4,9 +4,6 @@
 
 #include "JsonRpcSocket.h"
 
-#include <QPointer>
-
-class QTcpSocket;
 class QWebSocket;
 
 namespace jcon {
@@ -16,9 +13,8 @@ class JsonRpcWebSocket : public JsonRpcSocket
     Q_OBJECT
 
 public:
-    // Adopts a socket the server has already accepted; its parent is left as it is. The TCP connection under
-    // it, when known, carries shared messages straight to the kernel.
-    explicit JsonRpcWebSocket(QWebSocket* socket, QTcpSocket* connection = nullptr);
+    // Adopts a socket the server has already accepted; its parent is left as it is.
+    explicit JsonRpcWebSocket(QWebSocket* socket);
     // For outgoing connections: a socket of its own.
     JsonRpcWebSocket();
     ~JsonRpcWebSocket() override;
@@ -29,7 +25,7 @@ public:
     void disconnectFromHost() override;
     bool isConnected() const override;
     qint64 send(const QByteArray& data) override;
-    qint64 sendShared(const QByteArray& data, QByteArray& wire) override;
+    qint64 sendText(const QString& text) override;
     QString errorString() const override;
     qint64 bytesToWrite() const override;
     void abort() override;
@@ -45,7 +41,6 @@ private:
     void setupSocket();
 
     QWebSocket* socket;
-    QPointer<QTcpSocket> connection;
 };
 
 } // namespace jcon

@@ -1,21 +1,15 @@
 #include "JsonRpcWebSocketServer.h"
 
 #include "JsonRpcEndpoint.h"
+#include "JsonRpcLogger.h"
 #include "JsonRpcWebSocket.h"
 
-#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
-
-#include <cerrno>
-#include <cstring>
-#include <sys/socket.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace jcon {
 
@@ -28,8 +22,8 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(const QStringList& allowedOrigins
           QStringLiteral("Restricted JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
     , allowedOrigins(allowedOrigins_)
 {
-    connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &JsonRpcWebSocketServer::checkOrigin);
+    connectConnections();
 }
 
 JsonRpcWebSocketServer::JsonRpcWebSocketServer(QObject* parent, std::shared_ptr<JsonRpcLogger> logger_)
@@ -37,6 +31,13 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(QObject* parent, std::shared_ptr<
     , listener(new QTcpServer(this))
     , server(new QWebSocketServer(QStringLiteral("JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
 {
+    connectConnections();
+}
+
+void JsonRpcWebSocketServer::connectConnections()
+{
+    connect(listener, &QTcpServer::newConnection, this, &JsonRpcWebSocketServer::acceptConnections);
+    connect(listener, &QTcpServer::acceptError, this, &JsonRpcWebSocketServer::acceptFailed);
     connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
 }
 
@@ -65,12 +66,7 @@ bool JsonRpcWebSocketServer::listen(const QHostAddress& address, int port_)
     if (!listener->listen(address, static_cast<quint16>(port_))) {
         return false;
     }
-    // Qt's own accept takes running out of descriptors for a passing error and tries again at every turn of
-    // the loop, spinning: the listener only binds, and connections are accepted here.
-    listener->pauseAccepting();
-    delete acceptNotifier;
-    acceptNotifier = new QSocketNotifier(listener->socketDescriptor(), QSocketNotifier::Read, this);
-    connect(acceptNotifier, &QSocketNotifier::activated, this, &JsonRpcWebSocketServer::acceptConnections);
+    acceptPaused = false;
     logInfo(QStringLiteral("listening on port %2").arg(port_));
     return true;
 }
@@ -80,44 +76,45 @@ QString JsonRpcWebSocketServer::listenError() const
     return listener->errorString();
 }
 
-void JsonRpcWebSocketServer::cannotAccept()
-{
-    // Out of descriptors, the listening socket stays readable: wait for a client to leave, or a second.
-    acceptNotifier->setEnabled(false);
-    if (!acceptPaused) {
-        logError(QStringLiteral("cannot accept clients: %1; waiting for descriptors to free up")
-                     .arg(QString::fromLocal8Bit(strerror(errno))));
-        acceptPaused = true;
-    }
-    QTimer::singleShot(1000, acceptNotifier, [this] { acceptNotifier->setEnabled(true); });
-}
-
 void JsonRpcWebSocketServer::acceptConnections()
 {
-    for (;;) {
-        // By system call rather than the library function: Qt closes the descriptor out of sight of the thread
-        // sanitizer, which would otherwise take a later socket with the same number for this one.
-        const int descriptor
-            = int(syscall(SYS_accept4, int(acceptNotifier->socket()), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-        if (descriptor < 0) {
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-                cannotAccept();
-            } else if (errno == EINTR || errno == ECONNABORTED) {
-                continue;
-            }
-            return;
-        }
+    while (QTcpSocket* const connection = listener->nextPendingConnection()) {
         acceptPaused = false;
-        auto* socket = new QTcpSocket(listener);
-        if (!socket->setSocketDescriptor(descriptor)) {
-            ::close(descriptor);
-            delete socket;
-            continue;
-        }
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        handshaking.append(socket);
-        server->handleConnection(socket);
+        // So a message that follows another does not wait for the peer's acknowledgement.
+        connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        // Qt answers each ping by itself, past the bound on what may wait for a client: looked at as data comes.
+        connect(connection, &QTcpSocket::readyRead, this, [this, connection] { dropIfNotReading(connection); });
+        server->handleConnection(connection);
     }
+}
+
+void JsonRpcWebSocketServer::dropIfNotReading(QTcpSocket* connection)
+{
+    const qint64 waiting = connection->bytesToWrite();
+    if (waiting > JsonRpcEndpoint::maxPendingOutgoingBytes) {
+        logger->logError(JsonRpcEndpoint::closingLine(connection->peerAddress(),
+                                                      connection->peerPort(),
+                                                      QStringLiteral("does not read what is sent to it"),
+                                                      waiting));
+        connection->abort();
+    }
+}
+
+void JsonRpcWebSocketServer::acceptFailed(QAbstractSocket::SocketError error)
+{
+    // Qt stops accepting at such an error and never starts again by itself.
+    if (error != QAbstractSocket::SocketResourceError) {
+        logError(QStringLiteral("cannot accept a client: %1").arg(listener->errorString()));
+        QTimer::singleShot(0, listener, &QTcpServer::resumeAccepting);
+        return;
+    }
+    // Out of descriptors: wait for a client to leave, or a second.
+    if (!acceptPaused) {
+        logError(QStringLiteral("cannot accept clients: %1; waiting for descriptors to free up")
+                     .arg(listener->errorString()));
+        acceptPaused = true;
+    }
+    QTimer::singleShot(1000, listener, &QTcpServer::resumeAccepting);
 }
 
 void JsonRpcWebSocketServer::close()
@@ -125,7 +122,6 @@ void JsonRpcWebSocketServer::close()
     for (JsonRpcEndpoint* endpoint : connectedEndpoints()) {
         endpoint->disconnectFromHost();
     }
-    delete acceptNotifier;
     listener->close();
 }
 
@@ -167,19 +163,10 @@ void JsonRpcWebSocketServer::newConnection()
         return;
     }
     logInfo(QStringLiteral("client connected: ") + socket->peerAddress().toString());
-
-    // Every peer is on loopback: its port tells its connection. Handshakes that failed left null entries.
-    QTcpSocket* connection = nullptr;
-    for (auto pending = handshaking.begin(); pending != handshaking.end();) {
-        if (*pending && (*pending)->peerPort() == socket->peerPort() && !connection) {
-            connection = *pending;
-        }
-        pending = (!*pending || *pending == connection) ? handshaking.erase(pending) : std::next(pending);
-    }
     // A request is small: a message or frame past the framer's bound is refused, and Qt closes with 1009.
     socket->setMaxAllowedIncomingFrameSize(JsonRpcFramer::maxPendingBytes);
     socket->setMaxAllowedIncomingMessageSize(JsonRpcFramer::maxPendingBytes);
-    auto transport = std::make_shared<JsonRpcWebSocket>(socket, connection);
+    auto transport = std::make_shared<JsonRpcWebSocket>(socket);
     // Released through the event loop: slots still running on its disconnection must find it alive.
     std::shared_ptr<JsonRpcEndpoint> endpoint(new JsonRpcEndpoint(transport, logger, this),
                                               [](JsonRpcEndpoint* gone) { gone->deleteLater(); });
@@ -209,8 +196,8 @@ void JsonRpcWebSocketServer::disconnectClient(QObject* client_socket)
     }
     endpoints.remove(found->second.get());
     clients.erase(found);
-    if (acceptPaused && acceptNotifier) {
-        acceptNotifier->setEnabled(true);
+    if (acceptPaused) {
+        listener->resumeAccepting();
     }
     emit clientDisconnected(client_socket);
 }

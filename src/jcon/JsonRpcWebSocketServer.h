@@ -4,13 +4,11 @@
 
 #include "JsonRpcServer.h"
 
-#include <QPointer>
 #include <QSet>
 #include <QStringList>
 
 #include <map>
 
-class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class QWebSocket;
@@ -50,17 +48,16 @@ protected slots:
     void disconnectClient(QObject* client_socket) override;
 
 private:
+    void connectConnections();
     void checkOrigin(QWebSocketCorsAuthenticator* authenticator);
     void acceptConnections();
-    void cannotAccept();
+    void acceptFailed(QAbstractSocket::SocketError error);
+    void dropIfNotReading(QTcpSocket* connection);
 
-    // Accepts the TCP connections that the WebSocket server then upgrades: only here can each socket be told
-    // to send at once (TCP_NODELAY), so a message that follows another does not wait for the peer's ACK.
+    // Accepts the TCP connections that the WebSocket server then upgrades: each socket is ours to tell to send
+    // at once (TCP_NODELAY) and to watch for what waits to be sent on it.
     QTcpServer* listener;
-    QPointer<QSocketNotifier> acceptNotifier;
     QWebSocketServer* server;
-    // Connections in their opening handshake: the endpoint keeps its own to write to.
-    QList<QPointer<QTcpSocket>> handshaking;
     QStringList allowedOrigins;
     // Keyed by the socket's address only: a caller may hold a socket deleted since, never to be touched.
     std::map<QObject*, std::shared_ptr<JsonRpcEndpoint>> clients;

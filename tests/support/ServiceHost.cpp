@@ -1,8 +1,6 @@
 #include "ServiceHost.h"
 
 #include "AppSettings.h"
-#include "EpollEventDispatcher.h"
-#include "HandOff.h"
 #include "Log.h"
 #include "Orvessa.h"
 #include "RPCWorker.h"
@@ -30,19 +28,11 @@ ServiceHost::ServiceHost()
     QSettings().setValue(AppSettings::serverPortKey, wanted);
 
     worker = new RPCWorker(allowedOrigins());
-    thread.setEventDispatcher(new EpollEventDispatcher());
     worker->moveToThread(&thread);
     QObject::connect(&thread, &QThread::started, worker, &RPCWorker::restart);
     QObject::connect(&thread, &QThread::finished, worker, &RPCWorker::finish);
     QObject::connect(
-        &thread,
-        &QThread::finished,
-        &thread,
-        [this] {
-            delete worker;
-            handOff(this);
-        },
-        Qt::DirectConnection);
+        &thread, &QThread::finished, &thread, [this] { delete worker; }, Qt::DirectConnection);
     thread.start();
     if (QTest::qWaitFor([&] { return RpcClient().open(wanted, 200); }, 10000)) {
         port = wanted;
@@ -53,7 +43,6 @@ ServiceHost::~ServiceHost()
 {
     thread.quit();
     thread.wait();
-    takeOver(this);
     // The service's own account of a run, when a developer asks for it.
     if (qEnvironmentVariableIsSet("ORVESSA_TEST_LOG")) {
         std::fwrite(log.text().constData(), 1, size_t(log.text().size()), stderr);

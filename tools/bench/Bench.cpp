@@ -163,7 +163,7 @@ void Bench::roundTrip()
 
 void Bench::pipelined()
 {
-    for (const auto& [connections, depth] : {std::pair {1, 32}, std::pair {8, 16}}) {
+    for (const auto& [connections, depth] : {std::pair {1, 32}, std::pair {8, 16}, std::pair {50, 4}}) {
         const std::unique_ptr<Session> sessions[2]
             = {open(Kind::Orvessa, connections), open(Kind::Baseline, connections)};
         Samples rates[2];
@@ -380,7 +380,7 @@ void Bench::troubledRadio()
 
 void Bench::manySubscribers()
 {
-    constexpr int subscribers = 100;
+    constexpr int subscribers = 50;
     SimulatedRadio radio;
     double readsPerTick = failed;
     double cpu = failed;
@@ -412,18 +412,19 @@ void Bench::manySubscribers()
         readsPerTick = (radio.commandCount() - commands) / commandsPerRead / pushes;
         cpu = (session->server->cpuSeconds() - cpuBefore) * 1e11 / double(Poller::now() - from);
     }
-    report.add(QStringLiteral("100 subscribers of one radio: radio reads per tick"),
+    report.add(QStringLiteral("50 subscribers of one radio: radio reads per tick"),
                readsPerTick,
                {},
                Report::Goal::AtMost,
                1.1);
     report.add(
-        QStringLiteral("100 subscribers of one radio: Orvessa CPU (% of a core)"), cpu, {}, Report::Goal::AtMost, 10);
+        QStringLiteral("50 subscribers of one radio: Orvessa CPU (% of a core)"), cpu, {}, Report::Goal::AtMost, 10);
 }
 
 void Bench::fanOut()
 {
-    constexpr int connections = 4000;
+    // A station's pages: tens of connections.
+    constexpr int connections = 50;
     double cpuMs[2] = {failed, failed};
     for (const Kind kind : {Kind::Orvessa, Kind::Baseline}) {
         const auto session = open(kind, connections);
@@ -457,11 +458,11 @@ void Bench::fanOut()
         if (times.count() == 5)
             cpuMs[int(kind)] = times.median();
     }
-    report.add(QStringLiteral("one datagram to 4,000 subscribers: server CPU (ms)"),
+    report.add(QStringLiteral("one datagram to 50 subscribers: server CPU (ms)"),
                cpuMs[0],
                cpuMs[1],
-               Report::Goal::AtMost,
-               50);
+               Report::Goal::RatioAtMost,
+               1.5);
 }
 
 void Bench::footprint()

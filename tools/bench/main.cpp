@@ -76,7 +76,7 @@ int main(int argc, char* argv[])
             return 2;
         }
     }
-    // Thousands of connections: the servers inherit the raised limit.
+    // Hundreds of connections (the footprint cell): the servers inherit the raised limit.
     rlimit files {};
     if (::getrlimit(RLIMIT_NOFILE, &files) == 0) {
         files.rlim_cur = files.rlim_max;
