@@ -123,8 +123,9 @@ kill -TERM "$orvessa"
 wait "$orvessa" && status=0 || status=$?
 echo "run.sh: stopped with SIGTERM, exit status $status"
 added=$(comm -13 <(echo "$before") <("${inside[@]}" dpkg-query -W -f='${Package}\n' | sort))
-echo "run.sh installed $(echo "$added" | grep -c .) packages, $("${inside[@]}" dpkg-query -W -f='${Installed-Size}\n' \
-    $added | awk '{ s += $1 } END { printf "%d", s / 1024 }') MiB"
+size=0
+[ -z "$added" ] || size=$("${inside[@]}" dpkg-query -W -f='${Installed-Size}\n' $added | awk '{ s += $1 } END { print s }')
+echo "run.sh installed $(echo "$added" | grep -c .) packages, $((size / 1024)) MiB"
 heavy=$(echo "$added" | grep -xE 'chromium|clang|clang-[0-9]+|appstream' || true)
 if [ -n "$heavy" ]; then
     echo "run.sh installed what only the tests need: $heavy" >&2
