@@ -228,6 +228,13 @@ def run_checks(browser, port, pty, orvessa):
     check("connects to Orvessa", until(lambda: b.js("t.text('state').startsWith('open')"), 10), b.js("t.text('state')"))
     b.js("t.method('ovInfo'); t.click('send'); true")
     check("ovInfo answered", until(lambda: any("OrvessaVersion" in l for l in b.js("t.lines('reply')")), 5))
+    failures_before = len(b.js("t.lines('fail')"))
+    b.js("t.click('disconnect'); true")
+    check("closing it is not reported as a failure",
+          until(lambda: b.js("t.text('state') === 'closed'"), 5) and len(b.js("t.lines('fail')")) == failures_before,
+          b.js("t.lines('fail')"))
+    connect(b, port)
+    until(lambda: b.js("t.text('state').startsWith('open')"), 10)
 
     # Values typed survive changes of method, and the last connected radio's port is offered.
     b.js("t.method('setFreq'); t.type('param-frequency', '7100000'); t.method('rigInfo'); t.method('setFreq'); true")
