@@ -10,7 +10,7 @@ set(ORVESSA_RELEASE_DATE "2025-12-01")
 
 # The simulator ships too: with no dependency beyond Qt Core it lets an operator or a site
 # developer check an installed Orvessa end to end before a radio is at hand.
-install(TARGETS orvessa orvessa-rigsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS orvessa orvessa-radio orvessa-rigsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 configure_file(${PROJECT_SOURCE_DIR}/resources/desktop/orvessa.desktop.in
                ${PROJECT_BINARY_DIR}/desktop/${ORVESSA_APP_ID}.desktop @ONLY)

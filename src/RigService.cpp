@@ -3,14 +3,12 @@
 #include "AppSettings.h"
 #include "EpollEventDispatcher.h"
 #include "HandOff.h"
-#include "KrRig.h"
 #include "Log.h"
-#include "RigWorker.h"
+#include "RadioLink.h"
 #include "UdpMulticast.h"
 #include "jcon/JsonRpcEndpoint.h"
 #include "jcon/JsonRpcServer.h"
 
-#include <QFileInfo>
 #include <QFutureInterface>
 #include <QFutureWatcher>
 #include <QHostAddress>
@@ -20,10 +18,9 @@
 #include <QThread>
 #include <QtConcurrent>
 
-#include <hamlib/rigclass.h>
+#include <hamlib/rig.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <sstream>
 #include <thread>
@@ -85,43 +82,9 @@ void logUSBInfo(const QSerialPortInfo& port)
     LOG("{}\n", details);
 }
 
-// The status map of rigInfo and of every RigInfo push.
-QVariantMap readStatus(KrRig& rig)
-{
-    const double freq = rig.getFreq(RIG_VFO_CURR);
-    pbwidth_t width = 0;
-    const rmode_t mode = rig.getMode(width, RIG_VFO_CURR);
-    const int ptt = rig.getPTT(RIG_VFO_CURR);
-    const QVariant signal = ptt != 0 ? QVariant(rig.getLevelF(RIG_LEVEL_ALC, RIG_VFO_CURR))
-                                     : QVariant(rig.getLevelI(RIG_LEVEL_RAWSTR, RIG_VFO_CURR));
-    return {{QStringLiteral("freq"), freq},
-            {QStringLiteral("mode"), QString::fromUtf8(rig_strrmode(mode))},
-            {QStringLiteral("ptt"), ptt},
-            {QStringLiteral("signal"), signal}};
-}
-
 QVector<jcon::JsonRpcEndpoint*> endpointList(const QSet<jcon::JsonRpcEndpoint*>& endpoints)
 {
     return QVector<jcon::JsonRpcEndpoint*>(endpoints.cbegin(), endpoints.cend());
-}
-
-std::atomic<bool> radioThreadLeftBehind {false};
-
-vfo_t vfoFromText(const QString& text)
-{
-    if (text == QLatin1String("VFOA")) {
-        return RIG_VFO_A;
-    }
-    if (text == QLatin1String("VFOB")) {
-        return RIG_VFO_B;
-    }
-    if (text == QLatin1String("MAIN")) {
-        return RIG_VFO_MAIN;
-    }
-    if (text == QLatin1String("SUB")) {
-        return RIG_VFO_SUB;
-    }
-    return RIG_VFO_CURR;
 }
 
 } // namespace
@@ -149,96 +112,87 @@ RigService::RigService(QObject* parent)
     connect(udpThread, &QThread::started, udpReceiver, &UdpMulticast::UdpMulticastInit);
     connect(udpReceiver, &UdpMulticast::newQso, this, &RigService::udpQsoPush);
     udpThread->start(QThread::InheritPriority);
-
-    radioThread = new QThread();
-    radioThread->setObjectName(QStringLiteral("radios"));
-    radioThread->setEventDispatcher(new EpollEventDispatcher());
-    radios = new RigWorker();
-    radios->moveToThread(radioThread);
-    connect(radioThread, &QThread::finished, radios, &QObject::deleteLater);
-    connect(radios, &RigWorker::resultsReady, this, &RigService::radioResults);
-    radioThread->start(QThread::InheritPriority);
 }
 
 RigService::~RigService()
 {
     shutDown();
-    if (!radioThreadLeftBehind) {
-        delete radioThread;
-    }
 }
 
 void RigService::shutDown()
 {
-    // Once from the worker's finish and again from the destructor: a thread left behind still runs.
-    if (!radioThread->isRunning() || radioThreadLeftBehind) {
-        return;
-    }
     // Nothing may report to this thread once it ends: Qt deletes a thread's event loop while other threads
-    // may still be posting to it. The radio thread is told first, so its work ends while the relay stops,
-    // work nobody started is dropped and the running piece finishes (a second at most).
+    // may still be posting to it. The radios' hosts are told first, so they close while the relay stops;
+    // relay work nobody started is dropped and the running piece finishes.
     QElapsedTimer clock;
     clock.start();
-    radioThread->quit();
+    const QList<RadioLink*> links = findChildren<RadioLink*>(QString(), Qt::FindDirectChildrenOnly);
+    rigs.clear();
+    rigInfoSubscribers.clear();
     onReceiver(udpReceiver, [](UdpMulticast& receiver) { receiver.stopReceiving(); });
     taskPool.clear();
     relayPool.clear();
     taskPool.waitForDone();
     relayPool.waitForDone();
-    // A Hamlib call on a radio that does not answer cannot be cut short: wait a moment, then leave the
-    // thread to the end of the process rather than hold everyone up, and hear nothing more from it.
-    if (radioThread->wait(qMax<qint64>(0, 1000 - clock.elapsed()))) {
-        takeOver(radios);
-    } else {
-        disconnect(radios, nullptr, this, nullptr);
-        LOG("Radio thread busy, left to the end of the process\n");
-        radioThreadLeftBehind = true;
-    }
+    // A host inside Hamlib on a radio that does not answer is killed: the program still ends within a second.
+    RadioLink::endAll(links, int(qMax<qint64>(0, 1000 - clock.elapsed())));
 }
 
-bool RigService::leftRadioThreadBehind()
-{
-    return radioThreadLeftBehind;
-}
-
-void RigService::post(std::function<QVariant(RigWorker&)> work, std::function<void(const QVariant&)> then)
-{
-    const quint64 ticket = nextTicket++;
-    waiting.insert(ticket, std::move(then));
-    radios->post(ticket, std::move(work));
-}
-
-void RigService::radioResults()
-{
-    for (const RigWorker::Result& result : radios->takeResults()) {
-        const std::function<void(const QVariant&)> then = waiting.take(result.first);
-        if (then) {
-            then(result.second);
-        }
-    }
-}
-
-std::optional<QVariantMap> RigService::refusal(const QString& port, bool textsGiven) const
+std::optional<QVariantMap> RigService::refusal(const QString& port, bool textsGiven)
 {
     if (port.isNull() || !textsGiven) {
         return errorEnvelope(QStringLiteral("Invalid params"));
     }
-    if (!rigs.contains(port)) {
-        return errorEnvelope(QStringLiteral("Rig not connected"));
-    }
     return std::nullopt;
 }
 
-MyFuture RigService::onRadio(const QString& port, std::function<QVariantMap(KrRig&)> work)
+MyFuture RigService::answer(const std::function<void(const Reply&)>& body)
 {
-    QFutureInterface<QVariant> answer;
-    answer.reportStarted();
-    post([port, work = std::move(work)](RigWorker& worker) { return QVariant(worker.use(port, work)); },
-         [answer](const QVariant& result) mutable {
-             answer.reportResult(result);
-             answer.reportFinished();
-         });
-    return MyFuture(answer.future());
+    struct Answer
+    {
+        QFutureInterface<QVariant> promise;
+        std::optional<QVariant> atOnce;
+        bool inside = true;
+    };
+    auto shared = std::make_shared<Answer>();
+    shared->promise.reportStarted();
+    body([shared](const QVariant& value) {
+        if (shared->inside) {
+            shared->atOnce = value;
+            return;
+        }
+        shared->promise.reportResult(value);
+        shared->promise.reportFinished();
+    });
+    shared->inside = false;
+    if (shared->atOnce) {
+        return MyFuture::ready(*shared->atOnce);
+    }
+    return MyFuture(shared->promise.future());
+}
+
+MyFuture RigService::withRig(const QString& port, const RigWork& work)
+{
+    return answer([this, port, work](const Reply& reply) { runWithRig(port, work, reply); });
+}
+
+void RigService::runWithRig(const QString& port, const RigWork& work, const Reply& reply)
+{
+    const auto found = rigs.find(port);
+    if (found == rigs.end()) {
+        reply(errorEnvelope(QStringLiteral("Rig not connected")));
+    } else if (!found->open) {
+        found->afterOpen.append([this, port, work, reply] { runWithRig(port, work, reply); });
+    } else {
+        work(*found, reply);
+    }
+}
+
+void RigService::ask(ConnectedRig& rig, const QVariantMap& request, const Reply& reply)
+{
+    if (!rig.link->ask(request, reply)) {
+        reply(errorEnvelope(QStringLiteral("Rig busy: too many requests are waiting for it")));
+    }
 }
 
 void RigService::buildRigCatalogue()
@@ -296,43 +250,116 @@ MyFuture RigService::connectRig(QString& serial, uint model_id, QString& serial_
         LOG("Rig model not supported\n");
         return MyFuture::ready(errorEnvelope(QStringLiteral("Rig model not supported")));
     }
-    // The same device under another name (a link to it, a "../" form) would get a second Hamlib handle on
-    // one port, and the two would talk across each other.
-    const QString canonical = QFileInfo(serial).canonicalFilePath();
-    const QString device = canonical.isEmpty() ? serial : canonical;
-    if (rigs.contains(serial) || opening.contains(serial) || deviceTaken(device)) {
-        LOG("Serial port already connected\n");
-        return MyFuture::ready(successEnvelope(QStringLiteral("Serial port already connected")));
-    }
-
-    opening.insert(serial, device);
-    QFutureInterface<QVariant> answer;
-    answer.reportStarted();
     const QString port = serial;
     const QString speed = serial_speed;
-    post([port, model_id, speed](RigWorker& worker) { return QVariant(worker.open(port, model_id, speed)); },
-         [this, port, device, answer](const QVariant& result) mutable {
-             opening.remove(port);
-             const QVariantMap info = result.toMap();
-             if (info.isEmpty()) {
-                 answer.reportResult(errorEnvelope(QStringLiteral("Cannot connect rig")));
-             } else {
-                 ConnectedRig& rig = rigs[port];
-                 rig.info = info;
-                 rig.device = device;
-                 rig.id = nextTicket++;
-                 rigInfoSubscribers.insert(port, {});
-                 answer.reportResult(successEnvelope(QStringLiteral("Rig connected")));
-             }
-             answer.reportFinished();
-         });
-    return MyFuture(answer.future());
+    return answer([this, port, model_id, speed](const Reply& reply) { connectPort(port, model_id, speed, reply); });
 }
 
-bool RigService::deviceTaken(const QString& device) const
+void RigService::connectPort(const QString& port, uint model, const QString& speed, const Reply& reply)
 {
-    return std::any_of(rigs.cbegin(), rigs.cend(), [&device](const ConnectedRig& rig) { return rig.device == device; })
-        || std::find(opening.cbegin(), opening.cend(), device) != opening.cend();
+    const auto found = rigs.find(port);
+    if (found != rigs.end() && found->open) {
+        LOG("Serial port already connected\n");
+        reply(successEnvelope(QStringLiteral("Serial port already connected")));
+        return;
+    }
+    if (found != rigs.end()) {
+        // Answered as if sent once the first open is over: connected then, or tried again.
+        found->afterOpen.append([this, port, model, speed, reply] { connectPort(port, model, speed, reply); });
+        return;
+    }
+    ConnectedRig& rig = rigs[port];
+    rig.link = new RadioLink(port, this);
+    RadioLink* const link = rig.link;
+    connect(link, &RadioLink::lostWhileIdle, this, [this, port, link] {
+        const auto lost = rigs.find(port);
+        if (lost != rigs.end() && lost->link == link) {
+            lost->failing = true;
+            lost->lastRead.start();
+            pushToSubscribers(port, errorEnvelope(QStringLiteral("IO error")));
+        }
+    });
+    // The device is found by the host: a path on a hung mount holds up that host only.
+    link->resolve([this, port, model, speed, reply](const QVariant& device) {
+        deviceKnown(port, model, speed, device.toString(), reply);
+    });
+}
+
+void RigService::deviceKnown(
+    const QString& port, uint model, const QString& speed, const QString& device, const Reply& reply)
+{
+    const auto found = rigs.find(port);
+    if (found == rigs.end() || found->open) {
+        return;
+    }
+    // The same device under another name (a link to it, a "../" form) would get a second handle on one port,
+    // and the two would talk across each other.
+    if (deviceTaken(device, port)) {
+        LOG("Serial port already connected\n");
+        reply(successEnvelope(QStringLiteral("Serial port already connected")));
+        finishOpening(port, false);
+        return;
+    }
+    if (RadioLink* const holder = closingHolder(device)) {
+        // A radio just disconnected on this device is still closing: a moment, at most a second.
+        connect(holder, &QObject::destroyed, this, [this, port, model, speed, device, reply] {
+            deviceKnown(port, model, speed, device, reply);
+        });
+        return;
+    }
+    found->link->device = device;
+    found->link->open(model, speed, [this, port, reply](const QVariant& result) {
+        const QVariantMap opened = result.toMap();
+        if (!opened.contains(QStringLiteral("info"))) {
+            reply(errorEnvelope(QStringLiteral("Cannot connect rig")));
+            finishOpening(port, false);
+            return;
+        }
+        ConnectedRig& connected = rigs[port];
+        connected.info = opened.value(QStringLiteral("info")).toMap();
+        connected.open = true;
+        rigInfoSubscribers.insert(port, {});
+        reply(successEnvelope(QStringLiteral("Rig connected")));
+        finishOpening(port, true);
+    });
+}
+
+void RigService::finishOpening(const QString& port, bool opened)
+{
+    const auto found = rigs.find(port);
+    const QVector<std::function<void()>> waiting = found->afterOpen;
+    if (opened) {
+        found->afterOpen.clear();
+    } else {
+        RadioLink* const link = found->link;
+        rigs.erase(found);
+        link->abandon(errorEnvelope(QStringLiteral("Rig not connected")));
+    }
+    for (const std::function<void()>& next : waiting) {
+        next();
+    }
+}
+
+bool RigService::deviceTaken(const QString& device, const QString& port) const
+{
+    for (auto rig = rigs.cbegin(); rig != rigs.cend(); ++rig) {
+        if (rig.key() != port && rig->link->device == device) {
+            return true;
+        }
+    }
+    return false;
+}
+
+RadioLink* RigService::closingHolder(const QString& device) const
+{
+    for (RadioLink* link : findChildren<RadioLink*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const auto rig = rigs.constFind(link->port);
+        const bool current = rig != rigs.cend() && rig->link == link;
+        if (!current && link->device == device) {
+            return link;
+        }
+    }
+    return nullptr;
 }
 
 QVariantList RigService::listConnectedRigs()
@@ -340,7 +367,9 @@ QVariantList RigService::listConnectedRigs()
     // Described once, when connected: a busy or silent radio holds no one up here.
     QVariantList described;
     for (const ConnectedRig& rig : qAsConst(rigs)) {
-        described.append(rig.info);
+        if (rig.open) {
+            described.append(rig.info);
+        }
     }
     return described;
 }
@@ -350,37 +379,28 @@ MyFuture RigService::disconnectRig(QString& serialName)
     if (const auto refused = refusal(serialName)) {
         return MyFuture::ready(*refused);
     }
-    rigs.remove(serialName);
-    QVector<QPointer<jcon::JsonRpcEndpoint>> others;
-    jcon::JsonRpcEndpoint* caller = jcon::JsonRpcServer::currentEndpoint();
-    for (jcon::JsonRpcEndpoint* endpoint : rigInfoSubscribers.take(serialName)) {
+    const QPointer<jcon::JsonRpcEndpoint> caller = jcon::JsonRpcServer::currentEndpoint();
+    const QString port = serialName;
+    return withRig(port,
+                   [this, port, caller](ConnectedRig&, const Reply& reply) { disconnectNow(port, caller, reply); });
+}
+
+void RigService::disconnectNow(const QString& port, jcon::JsonRpcEndpoint* caller, const Reply& reply)
+{
+    ConnectedRig rig = rigs.take(port);
+    QVector<jcon::JsonRpcEndpoint*> others;
+    for (jcon::JsonRpcEndpoint* endpoint : rigInfoSubscribers.take(port)) {
         if (endpoint != caller) {
             others.append(endpoint);
         }
     }
-
-    // The close waits for the work asked of the radio before it; so do the notices and the answer.
-    QFutureInterface<QVariant> answer;
-    answer.reportStarted();
-    const QString port = serialName;
-    post(
-        [port](RigWorker& worker) {
-            worker.close(port);
-            return QVariant();
-        },
-        [this, port, others, answer](const QVariant&) mutable {
-            QVector<jcon::JsonRpcEndpoint*> told;
-            for (const QPointer<jcon::JsonRpcEndpoint>& endpoint : others) {
-                if (endpoint) {
-                    told.append(endpoint);
-                }
-            }
-            emit sendUnsolicitedNotifications(
-                told, QStringLiteral("RigInfo"), goneNotice(port + QStringLiteral(" disconnected")));
-            answer.reportResult(successEnvelope(QStringLiteral("Rig disconnected")));
-            answer.reportFinished();
-        });
-    return MyFuture(answer.future());
+    // What the radio was asked before and has not done is not done: answered first, in order. The host closes
+    // the radio, or is killed when it is stuck inside Hamlib; it keeps the device until it has gone.
+    rig.link->abandon(errorEnvelope(QStringLiteral("Rig not connected")));
+    emit sendUnsolicitedNotifications(
+        others, QStringLiteral("RigInfo"), goneNotice(port + QStringLiteral(" disconnected")));
+    // After the answers to the requests it cut short, which leave on the next turn of the loop.
+    QTimer::singleShot(0, this, [reply] { reply(successEnvelope(QStringLiteral("Rig disconnected"))); });
 }
 
 MyFuture RigService::rigInfo(QString& serialName)
@@ -388,61 +408,62 @@ MyFuture RigService::rigInfo(QString& serialName)
     if (const auto refused = refusal(serialName)) {
         return MyFuture::ready(*refused);
     }
-    return onRadio(serialName, readStatus);
+    return withRig(serialName, [this](ConnectedRig& rig, const Reply& reply) {
+        ask(rig, {{QStringLiteral("op"), QStringLiteral("status")}}, reply);
+    });
 }
 
-QVariantMap RigService::rigInfoSubscribe(QString& serialName)
+MyFuture RigService::rigInfoSubscribe(QString& serialName)
 {
     if (const auto refused = refusal(serialName)) {
-        return *refused;
+        return MyFuture::ready(*refused);
     }
-    QSet<jcon::JsonRpcEndpoint*>& subscribers = rigInfoSubscribers[serialName];
-    jcon::JsonRpcEndpoint* caller = jcon::JsonRpcServer::currentEndpoint();
-    if (subscribers.contains(caller)) {
-        return errorEnvelope(QStringLiteral("already subscribed"));
-    }
-    subscribers.insert(caller);
-    LOG("SUBSCRIBED {} to {} ({})\n", serialName, address(caller), peerText(caller));
-    return successEnvelope(QStringLiteral("subscribed"));
+    const QPointer<jcon::JsonRpcEndpoint> caller = jcon::JsonRpcServer::currentEndpoint();
+    const QString port = serialName;
+    return withRig(port, [this, port, caller](ConnectedRig&, const Reply& reply) {
+        QSet<jcon::JsonRpcEndpoint*>& subscribers = rigInfoSubscribers[port];
+        if (subscribers.contains(caller)) {
+            reply(errorEnvelope(QStringLiteral("already subscribed")));
+            return;
+        }
+        // A page that left while the radio was being opened subscribes nothing.
+        if (caller) {
+            subscribers.insert(caller);
+            LOG("SUBSCRIBED {} to {} ({})\n", port, address(caller), peerText(caller));
+        }
+        reply(successEnvelope(QStringLiteral("subscribed")));
+    });
 }
 
-QVariantMap RigService::rigInfoUnsubscribe(QString& serialName)
+MyFuture RigService::rigInfoUnsubscribe(QString& serialName)
 {
     if (const auto refused = refusal(serialName)) {
-        return *refused;
+        return MyFuture::ready(*refused);
     }
-    QSet<jcon::JsonRpcEndpoint*>& subscribers = rigInfoSubscribers[serialName];
-    jcon::JsonRpcEndpoint* caller = jcon::JsonRpcServer::currentEndpoint();
-    if (!subscribers.remove(caller)) {
-        return errorEnvelope(QStringLiteral("not subscribed"));
-    }
-    LOG("UNSUBSCRIBED {} to {} ({})\n", serialName, address(caller), peerText(caller));
-    return successEnvelope(QStringLiteral("unsubscribed"));
+    const QPointer<jcon::JsonRpcEndpoint> caller = jcon::JsonRpcServer::currentEndpoint();
+    const QString port = serialName;
+    return withRig(port, [this, port, caller](ConnectedRig&, const Reply& reply) {
+        if (!caller || !rigInfoSubscribers[port].remove(caller)) {
+            reply(errorEnvelope(QStringLiteral("not subscribed")));
+            return;
+        }
+        LOG("UNSUBSCRIBED {} to {} ({})\n", port, address(caller), peerText(caller));
+        reply(successEnvelope(QStringLiteral("unsubscribed")));
+    });
 }
 
 void RigService::rigInfoPush()
 {
-    // A failing radio is asked after the others: its read may take the radio thread for the whole time-out,
-    // and the radios that answer must not wait behind it.
-    QStringList failing;
     for (auto subscribers = rigInfoSubscribers.cbegin(); subscribers != rigInfoSubscribers.cend(); ++subscribers) {
         const auto found = rigs.find(subscribers.key());
-        if (subscribers->isEmpty() || found == rigs.end()) {
+        if (subscribers->isEmpty() || found == rigs.end() || !found->open) {
             continue;
         }
         // One read in flight per radio; one that fails is asked again once a second, not at every tick.
         ConnectedRig& rig = found.value();
-        if (rig.reading || (rig.failing && rig.lastRead.elapsed() < 1000)) {
-            continue;
-        }
-        if (rig.failing) {
-            failing << subscribers.key();
-        } else {
+        if (!rig.reading && !(rig.failing && rig.lastRead.elapsed() < 1000)) {
             readStatusOf(subscribers.key(), rig);
         }
-    }
-    for (const QString& port : qAsConst(failing)) {
-        readStatusOf(port, rigs[port]);
     }
 }
 
@@ -450,19 +471,22 @@ void RigService::readStatusOf(const QString& port, ConnectedRig& rig)
 {
     rig.reading = true;
     rig.lastRead.start();
-    const quint64 id = rig.id;
-    post([port](RigWorker& worker) { return QVariant(worker.use(port, readStatus)); },
-         [this, port, id](const QVariant& result) {
-             const auto read = rigs.find(port);
-             if (read == rigs.end() || read->id != id) {
-                 return;
-             }
-             const QVariantMap status = result.toMap();
-             read->reading = false;
-             read->failing = status.contains(QStringLiteral("Error"));
-             emit sendUnsolicitedNotifications(
-                 endpointList(rigInfoSubscribers.value(port)), QStringLiteral("RigInfo"), status);
-         });
+    RadioLink* const link = rig.link;
+    link->read([this, port, link](const QVariant& result) {
+        const auto read = rigs.find(port);
+        if (read == rigs.end() || read->link != link) {
+            return;
+        }
+        const QVariantMap status = result.toMap();
+        read->reading = false;
+        read->failing = status.contains(QStringLiteral("Error"));
+        pushToSubscribers(port, status);
+    });
+}
+
+void RigService::pushToSubscribers(const QString& port, const QVariantMap& status)
+{
+    emit sendUnsolicitedNotifications(endpointList(rigInfoSubscribers.value(port)), QStringLiteral("RigInfo"), status);
 }
 
 MyFuture RigService::setFreq(QString& serialName, double frequency)
@@ -470,9 +494,8 @@ MyFuture RigService::setFreq(QString& serialName, double frequency)
     if (const auto refused = refusal(serialName)) {
         return MyFuture::ready(*refused);
     }
-    return onRadio(serialName, [frequency](KrRig& rig) {
-        rig.setFreq(frequency, RIG_VFO_CURR);
-        return successEnvelope(QStringLiteral("Frequency set"), {{QStringLiteral("freq"), rig.getFreq(RIG_VFO_CURR)}});
+    return withRig(serialName, [this, frequency](ConnectedRig& rig, const Reply& reply) {
+        ask(rig, {{QStringLiteral("op"), QStringLiteral("setFreq")}, {QStringLiteral("freq"), frequency}}, reply);
     });
 }
 
@@ -481,18 +504,13 @@ MyFuture RigService::setMode(QString& serialName, QString& mode, int passband)
     if (const auto refused = refusal(serialName, !mode.isNull())) {
         return MyFuture::ready(*refused);
     }
-    // Hamlib's mode names are read in the radio thread too: every Hamlib call happens there.
-    return onRadio(serialName, [name = mode.toUtf8(), passband](KrRig& rig) {
-        const rmode_t bits = rig_parse_mode(name.constData());
-        if (bits == RIG_MODE_NONE) {
-            return errorEnvelope(QStringLiteral("Invalid mode"));
-        }
-        rig.setMode(bits, passband >= 0 ? passband : RIG_PASSBAND_NORMAL, RIG_VFO_CURR);
-        pbwidth_t width = 0;
-        const rmode_t readBack = rig.getMode(width, RIG_VFO_CURR);
-        return successEnvelope(QStringLiteral("Mode set"),
-                               {{QStringLiteral("mode"), QString::fromUtf8(rig_strrmode(readBack))},
-                                {QStringLiteral("passband"), int(width)}});
+    // Hamlib reads the mode's name in the radio's host: "Invalid mode" comes only for a connected radio.
+    return withRig(serialName, [this, mode, passband](ConnectedRig& rig, const Reply& reply) {
+        ask(rig,
+            {{QStringLiteral("op"), QStringLiteral("setMode")},
+             {QStringLiteral("mode"), mode},
+             {QStringLiteral("passband"), passband}},
+            reply);
     });
 }
 
@@ -504,12 +522,8 @@ MyFuture RigService::setPTT(QString& serialName, int ptt)
     if (ptt < 0 || ptt > 3) {
         return MyFuture::ready(errorEnvelope(QStringLiteral("Invalid PTT value (0=OFF, 1=ON, 2=MIC, 3=ACC)")));
     }
-    if (const auto refused = refusal(serialName)) {
-        return MyFuture::ready(*refused);
-    }
-    return onRadio(serialName, [ptt](KrRig& rig) {
-        rig.setPTT(static_cast<ptt_t>(ptt), RIG_VFO_CURR);
-        return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), int(rig.getPTT(RIG_VFO_CURR))}});
+    return withRig(serialName, [this, ptt](ConnectedRig& rig, const Reply& reply) {
+        ask(rig, {{QStringLiteral("op"), QStringLiteral("setPTT")}, {QStringLiteral("ptt"), ptt}}, reply);
     });
 }
 
@@ -518,9 +532,8 @@ MyFuture RigService::setVFO(QString& serialName, QString& vfo)
     if (const auto refused = refusal(serialName, !vfo.isNull())) {
         return MyFuture::ready(*refused);
     }
-    return onRadio(serialName, [vfo](KrRig& rig) {
-        rig.setVFO(vfoFromText(vfo));
-        return successEnvelope(QStringLiteral("VFO set"), {{QStringLiteral("vfo"), vfo}});
+    return withRig(serialName, [this, vfo](ConnectedRig& rig, const Reply& reply) {
+        ask(rig, {{QStringLiteral("op"), QStringLiteral("setVFO")}, {QStringLiteral("vfo"), vfo}}, reply);
     });
 }
 

@@ -19,9 +19,7 @@
 #include <functional>
 #include <optional>
 
-class KrRig;
-class QThread;
-class RigWorker;
+class RadioLink;
 class UdpMulticast;
 
 namespace jcon {
@@ -43,8 +41,8 @@ public slots:
     MyFuture connectRig(QString& serial, uint model_id, QString& serial_speed);
     QVariantList listConnectedRigs();
     MyFuture rigInfo(QString& serialName);
-    QVariantMap rigInfoSubscribe(QString& serialName);
-    QVariantMap rigInfoUnsubscribe(QString& serialName);
+    MyFuture rigInfoSubscribe(QString& serialName);
+    MyFuture rigInfoUnsubscribe(QString& serialName);
     MyFuture disconnectRig(QString& serialName);
     MyFuture futureNumber();
     MyFuture udpQsoStart(quint16 port, QString& add, QString& group);
@@ -64,12 +62,9 @@ public:
     explicit RigService(QObject* parent = nullptr);
     ~RigService() override;
 
-    // Stops everything that reports to the service's thread: the relay, the pools, the radio thread. Called
-    // in that thread just before it ends.
+    // Stops everything that reports to the service's thread: the relay, the pools, the radios' hosts (within a
+    // second, killed if stuck). Called in that thread just before it ends.
     void shutDown();
-    // True once a service ended while its radio thread was still inside a Hamlib call, which nothing can
-    // interrupt: the process must then end without running the library's global destructors.
-    static bool leftRadioThreadBehind();
 
 private slots:
     void newEndpoint(jcon::JsonRpcEndpoint* endpoint);
@@ -81,47 +76,59 @@ private:
     // Not slots: no client may call them by name (a forged QSO pushed to every subscriber, a forged answer
     // to another client's radio request).
     void udpQsoPush(const QVariantMap& qso);
-    void radioResults();
     // The worker hands each new client over directly.
     friend class RPCWorker;
 
-    // A connected radio as this thread knows it; the radio itself lives in the radio thread.
+    using Reply = std::function<void(const QVariant&)>;
+
+    // A radio as this thread knows it, connected or being opened; the radio itself lives in its host process.
     struct ConnectedRig
     {
+        RadioLink* link = nullptr;
         QVariantMap info;
-        // The device the port text names, its links resolved: one device is opened under one name only.
-        QString device;
-        // Tells a reconnected port from the radio that was there before.
-        quint64 id = 0;
+        // False while it is being opened: requests for it wait in afterOpen, to run as if sent after the open.
+        bool open = false;
+        QVector<std::function<void()>> afterOpen;
         bool reading = false;
         bool failing = false;
         QElapsedTimer lastRead;
     };
+    using RigWork = std::function<void(ConnectedRig&, const Reply&)>;
 
     void buildRigCatalogue();
     bool inCatalogue(uint modelId) const;
     // The checks every radio method starts with, in this order: the port text and the method's other texts
-    // are there, and the port names a connected radio. The refusal, if any.
-    std::optional<QVariantMap> refusal(const QString& port, bool textsGiven = true) const;
-    // Runs a radio method's Hamlib calls in the radio thread, after those asked for before; their envelope
-    // is the answer.
-    MyFuture onRadio(const QString& port, std::function<QVariantMap(KrRig&)> work);
-    // Runs work in the radio thread, then continues in this thread with its result.
-    void post(std::function<QVariant(RigWorker&)> work, std::function<void(const QVariant&)> then);
+    // are there. The refusal, if any.
+    static std::optional<QVariantMap> refusal(const QString& port, bool textsGiven = true);
+    // Runs body with the way to answer: an answer given before body returns goes out at once, in turn with the
+    // requests around it; a later one when it comes.
+    static MyFuture answer(const std::function<void(const Reply&)>& body);
+    // Runs work on the radio of port: at once when connected, after its open when it is being opened;
+    // "Rig not connected" otherwise.
+    MyFuture withRig(const QString& port, const RigWork& work);
+    void runWithRig(const QString& port, const RigWork& work, const Reply& reply);
+    // Hands a page's request to the radio's host, in turn with those before it.
+    void ask(ConnectedRig& rig, const QVariantMap& request, const Reply& reply);
+    void connectPort(const QString& port, uint model, const QString& speed, const Reply& reply);
+    void deviceKnown(const QString& port, uint model, const QString& speed, const QString& device, const Reply& reply);
+    // The open of port is over: what waited for it runs, as if sent after it.
+    void finishOpening(const QString& port, bool opened);
+    // Another port text holds the device, or a host of a disconnected radio still has it open.
+    bool deviceTaken(const QString& device, const QString& port) const;
+    RadioLink* closingHolder(const QString& device) const;
+    void disconnectNow(const QString& port, jcon::JsonRpcEndpoint* caller, const Reply& reply);
+    // Asks the radio's host for one status read; its subscribers get the push when it is done.
+    void readStatusOf(const QString& port, ConnectedRig& rig);
+    void pushToSubscribers(const QString& port, const QVariantMap& status);
     // Runs work on the relay's own thread, after the relay requests asked before it; then makes the answer
     // in this thread from its result.
     MyFuture onRelay(std::function<QVariant()> work, std::function<QVariant(const QVariant&)> then);
     // Runs call in the receiver's thread and waits for it (from the relay's thread, never from this one).
     static void onReceiver(UdpMulticast* receiver, const std::function<void(UdpMulticast&)>& call);
-    bool deviceTaken(const QString& device) const;
-    // Asks the radio thread for one status read of the radio; its subscribers get the push when it is done.
-    void readStatusOf(const QString& port, ConnectedRig& rig);
     QVariantMap udpQsoStart_1(quint16 port, const QString& add, const QString& group, const QVariant& patterns);
 
     QVariantList rigCatalogue;
     QMap<QString, ConnectedRig> rigs;
-    // Ports whose radio is being opened, with their device: taken, not yet connected.
-    QMap<QString, QString> opening;
     QMap<QString, QSet<jcon::JsonRpcEndpoint*>> rigInfoSubscribers;
     QTimer pushTimer;
     QThreadPool taskPool;
@@ -129,9 +136,4 @@ private:
     QThreadPool relayPool;
     UdpMulticast* udpReceiver = nullptr;
     QSet<jcon::JsonRpcEndpoint*> udpQsoSubscribers;
-    // On the heap: a thread stuck in Hamlib at the end is left to the process, never destroyed.
-    QThread* radioThread = nullptr;
-    RigWorker* radios = nullptr;
-    QHash<quint64, std::function<void(const QVariant&)>> waiting;
-    quint64 nextTicket = 1;
 };

@@ -6,7 +6,6 @@
 #include "Orvessa.h"
 #include "QuitOnSignals.h"
 #include "RPCWorker.h"
-#include "RigService.h"
 #include "SettingsWindow.h"
 #include "TrayIcon.h"
 
@@ -17,8 +16,6 @@
 #include <hamlib/rig.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 
 int main(int argc, char* argv[])
 {
@@ -83,10 +80,5 @@ int main(int argc, char* argv[])
     delete workerThread;
     delete origins;
     delete app;
-    if (RigService::leftRadioThreadBehind()) {
-        // That thread may wake inside Hamlib at any moment: no global destructor may run under it.
-        std::fflush(stdout);
-        std::_Exit(result);
-    }
     return result;
 }

@@ -97,6 +97,7 @@ void TestProgram::terminationClosesClientsNormally()
     }
     leaving.settle();
     leaving.socket.close();
+    QCOMPARE(radio.hosts().size(), 1);
     QElapsedTimer clock;
     clock.start();
     orvessa.signal(SIGTERM);
@@ -106,6 +107,8 @@ void TestProgram::terminationClosesClientsNormally()
     }
     QCOMPARE(orvessa.waitForExit(), 0);
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    // The radio's host, stuck in a read, ended with the program.
+    QCOMPARE(radio.hosts(), QList<int>());
     const int closing = orvessa.lineIndex(QRegularExpression(R"(\[finish:\d+\]: closing thread$)"));
     QVERIFY(closing > 0);
     // Tearing down must not touch objects from a thread that does not own them.

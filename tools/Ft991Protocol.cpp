@@ -5,22 +5,6 @@ namespace {
 const QByteArray refused = QByteArrayLiteral("?;");
 const QByteArray modeCodes = QByteArrayLiteral("123456789ABCDE");
 
-bool allDigits(const QByteArray& text)
-{
-    if (text.isEmpty())
-        return false;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-    }
-    return true;
-}
-
-QByteArray number(qint64 value, int width)
-{
-    return QByteArray::number(value).rightJustified(width, '0');
-}
-
 } // namespace
 
 QByteArray Ft991Protocol::answer(const QByteArray& command)

@@ -2,17 +2,22 @@
 // Pure logic, no I/O; the owner feeds it one command at a time from whatever thread it lives in.
 #pragma once
 
-#include <QByteArray>
+#include "RadioProtocol.h"
 
-class Ft991Protocol
+class Ft991Protocol : public RadioProtocol
 {
 public:
     // Hamlib's model number for this radio.
     static constexpr unsigned modelId = 1035;
 
+    unsigned model() const override { return modelId; }
+    QString name() const override { return QStringLiteral("Yaesu FT-991"); }
+    QString lacks() const override { return {}; }
+    QByteArray takeCommand(QByteArray& pending) override { return takeTextCommand(pending); }
     // Takes one command without its terminating ';' and returns the whole answer, ';' included: "?;" for
     // a command the radio refuses, an empty array where it stays silent (every accepted set command).
-    QByteArray answer(const QByteArray& command);
+    QByteArray answer(const QByteArray& command) override;
+    QByteArray printable(const QByteArray& command) const override { return command + ';'; }
 
     qint64 frequency(int vfo) const { return vfo == 1 ? frequencyB : frequencyA; }
     // The mode as the MD command carries it: '1' LSB, '2' USB, '3' CW, '4' FM, '5' AM, 'C' DATA-USB, ...

@@ -1,5 +1,7 @@
 #include "PtyRadio.h"
 
+#include "Ft991Protocol.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -10,7 +12,12 @@
 #include <unistd.h>
 
 PtyRadio::PtyRadio(QObject* parent)
+    : PtyRadio(std::make_unique<Ft991Protocol>(), parent)
+{ }
+
+PtyRadio::PtyRadio(std::unique_ptr<RadioProtocol> radio, QObject* parent)
     : QObject(parent)
+    , protocol(std::move(radio))
 { }
 
 PtyRadio::~PtyRadio()
@@ -74,19 +81,15 @@ void PtyRadio::readCommands()
         pending.append(buffer, int(count));
 
     QByteArray answers;
-    int end;
-    while ((end = pending.indexOf(';')) >= 0) {
-        const QByteArray command = pending.left(end).trimmed();
-        pending.remove(0, end + 1);
-        if (command.isEmpty())
-            continue;
+    QByteArray command;
+    while (!(command = protocol->takeCommand(pending)).isEmpty()) {
         ++commands;
         if (received.size() >= 4096)
             received.removeFirst();
         received.append(command);
         emit commandReceived(command);
         if (answering)
-            answers += protocol.answer(command);
+            answers += protocol->answer(command);
     }
     // A port whose reader stopped answering must not grow without end.
     if (pending.size() > 4096)

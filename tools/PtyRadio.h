@@ -1,8 +1,8 @@
-// A simulated Yaesu FT-991 on a pseudo-terminal: reads CAT commands from the master side and answers them.
-// Lives in the thread whose event loop serves it.
+// A simulated radio on a pseudo-terminal: reads commands from the master side and answers them as the radio's
+// protocol says. Lives in the thread whose event loop serves it.
 #pragma once
 
-#include "Ft991Protocol.h"
+#include "RadioProtocol.h"
 
 #include <QByteArray>
 #include <QList>
@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <atomic>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -18,11 +19,13 @@ class PtyRadio : public QObject
     Q_OBJECT
 
 signals:
-    // One complete command, without its ';', as the radio received it.
+    // One complete command as the radio received it (RadioProtocol::printable shows it).
     void commandReceived(const QByteArray& command);
 
 public:
+    // A Yaesu FT-991.
     explicit PtyRadio(QObject* parent = nullptr);
+    explicit PtyRadio(std::unique_ptr<RadioProtocol> radio, QObject* parent = nullptr);
     ~PtyRadio() override;
 
     // Creates the pseudo-terminal; false, with errorString() set, when the system refuses one.
@@ -44,12 +47,12 @@ public:
     // The commands received since the last call, oldest first; at most the last few thousand are kept.
     QList<QByteArray> takeReceived();
 
-    Ft991Protocol& radio() { return protocol; }
+    RadioProtocol& radio() { return *protocol; }
 
 private:
     void readCommands();
 
-    Ft991Protocol protocol;
+    std::unique_ptr<RadioProtocol> protocol;
     QString slavePath;
     QString error;
     QByteArray pending;

@@ -1,4 +1,5 @@
-// orvessa-rigsim: a simulated Yaesu FT-991 on a pseudo-terminal, for trying Orvessa without a radio.
+// orvessa-rigsim: a simulated radio on a pseudo-terminal, for trying Orvessa without one.
+#include "Ic7300Protocol.h"
 #include "PtyRadio.h"
 #include "QuitOnSignals.h"
 
@@ -16,24 +17,65 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("orvessa-rigsim"));
 
+    QStringList plays;
+    for (unsigned model : RadioProtocol::models()) {
+        const auto radio = RadioProtocol::create(model);
+        QString line = QStringLiteral("  %1  %2").arg(model).arg(radio->name());
+        if (!radio->lacks().isEmpty())
+            line += QStringLiteral(" (Hamlib reads %1 from it)").arg(radio->lacks());
+        plays << line;
+    }
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Simulates a Yaesu FT-991 (Hamlib model %1) on a pseudo-terminal and prints its path.\n"
-                       "Connect it from Orvessa with that path as the port and any speed; stop it with Ctrl+C.\n"
+        QStringLiteral("Simulates a radio on a pseudo-terminal and prints its path. It plays, by Hamlib model:\n%1\n"
+                       "Connect it from Orvessa with that path, that model and any speed; stop it with Ctrl+C.\n"
                        "Type \"silent\" to switch the radio off as if its cable were pulled, \"answer\" to "
                        "bring it back.")
-            .arg(Ft991Protocol::modelId));
+            .arg(plays.join(QLatin1Char('\n'))));
     parser.addHelpOption();
+    const QCommandLineOption modelOption(QStringLiteral("model"),
+                                         QStringLiteral("The radio to play, by its Hamlib model number (default %1).")
+                                             .arg(RadioProtocol::models().first()),
+                                         QStringLiteral("number"),
+                                         QString::number(RadioProtocol::models().first()));
     const QCommandLineOption link(QStringLiteral("link"),
                                   QStringLiteral("Also make a symbolic link at <path> to the pseudo-terminal."),
                                   QStringLiteral("path"));
-    const QCommandLineOption verbose(QStringList {QStringLiteral("v"), QStringLiteral("verbose")},
-                                     QStringLiteral("Print every command the radio receives on standard error."));
+    const QCommandLineOption verbose(
+        QStringList {QStringLiteral("v"), QStringLiteral("verbose")},
+        QStringLiteral("Print every command the radio receives on standard error, one a line "
+                       "(an Icom frame as its bytes in hexadecimal)."));
+    const QCommandLineOption echo(QStringLiteral("echo"),
+                                  QStringLiteral("Icom: send every frame back before the answer, as the radio does "
+                                                 "with its USB echo-back setting on (it leaves the factory off)."));
+    parser.addOption(modelOption);
+    parser.addOption(echo);
     parser.addOption(link);
     parser.addOption(verbose);
     parser.process(app);
 
-    PtyRadio radio;
+    bool numeric = false;
+    const unsigned model = parser.value(modelOption).toUInt(&numeric);
+    std::unique_ptr<RadioProtocol> protocol = numeric ? RadioProtocol::create(model) : nullptr;
+    if (!protocol) {
+        QStringList known;
+        for (unsigned each : RadioProtocol::models())
+            known << QString::number(each);
+        std::fprintf(stderr,
+                     "orvessa-rigsim: cannot play Hamlib model %s; it plays %s\n",
+                     qPrintable(parser.value(modelOption)),
+                     qPrintable(known.join(QStringLiteral(", "))));
+        return 2;
+    }
+    if (parser.isSet(echo)) {
+        auto* icom = dynamic_cast<Ic7300Protocol*>(protocol.get());
+        if (!icom) {
+            std::fprintf(stderr, "orvessa-rigsim: only the Icom echoes its frames\n");
+            return 2;
+        }
+        icom->setEcho(true);
+    }
+    PtyRadio radio(std::move(protocol));
     if (!radio.open()) {
         std::fprintf(stderr, "orvessa-rigsim: %s\n", qPrintable(radio.errorString()));
         return 1;
@@ -47,8 +89,8 @@ int main(int argc, char* argv[])
         }
     }
     if (parser.isSet(verbose)) {
-        QObject::connect(&radio, &PtyRadio::commandReceived, &radio, [](const QByteArray& command) {
-            std::fprintf(stderr, "%s;\n", command.constData());
+        QObject::connect(&radio, &PtyRadio::commandReceived, &radio, [&radio](const QByteArray& command) {
+            std::fprintf(stderr, "%s\n", radio.radio().printable(command).constData());
         });
     }
     // The console doubles as the radio's power switch: a station's radio goes quiet without warning. Started in

@@ -6,6 +6,7 @@
 #include "Log.h"
 #include "Orvessa.h"
 #include "RPCWorker.h"
+#include "RadioLink.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -24,6 +25,7 @@ ServiceHost::ServiceHost()
     QCoreApplication::setApplicationName(AppSettings::applicationName);
     qInstallMessageHandler(qtMessageHandler);
     rig_set_debug(RIG_DEBUG_NONE);
+    RadioLink::setProgram(QStringLiteral(ORVESSA_RADIO));
     const quint16 wanted = freeTcpPort();
     QSettings().setValue(AppSettings::serverPortKey, wanted);
 

@@ -1,10 +1,14 @@
 #include "SimRadio.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
-bool SimRadio::start(const QString& link)
+bool SimRadio::start(const QString& link, int hamlibModel)
 {
-    QStringList arguments {QStringLiteral("-v")};
+    model = hamlibModel;
+    QStringList arguments {QStringLiteral("-v"), QStringLiteral("--model"), QString::number(hamlibModel)};
     if (!link.isEmpty()) {
         arguments << QStringLiteral("--link") << link;
     }
@@ -19,4 +23,22 @@ QStringList SimRadio::commands()
     QStringList received = QString::fromLatin1(errors).split(QLatin1Char('\n'));
     received.removeLast();
     return received;
+}
+
+QList<int> SimRadio::hosts() const
+{
+    QList<int> found;
+    for (const QFileInfo& entry : QDir("/proc").entryInfoList(QDir::Dirs)) {
+        QFile name(entry.filePath() + "/comm");
+        if (!name.open(QIODevice::ReadOnly) || name.readAll().trimmed() != "orvessa-radio") {
+            continue;
+        }
+        for (const QFileInfo& descriptor : QDir(entry.filePath() + "/fd").entryInfoList(QDir::System)) {
+            if (descriptor.symLinkTarget() == port) {
+                found << entry.fileName().toInt();
+                break;
+            }
+        }
+    }
+    return found;
 }

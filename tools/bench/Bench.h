@@ -52,7 +52,8 @@ private:
     // Requests a second over a short window with `depth` requests in flight on each of the session's clients.
     double pipelinedRate(Session& session, int depth);
     void relay();
-    void silentRadio();
+    // Four kinds of trouble with one radio; the other radio must not notice.
+    void troubledRadio();
     void manySubscribers();
     void fanOut();
     void footprint();
