@@ -1,26 +1,38 @@
 #!/usr/bin/env bash
-# Installs what Orvessa needs to build, run and be tested on Debian 12, then configures a build folder.
-# Usage: scripts/setup.sh [build-folder [extra cmake arguments...]]
+# Installs what is missing to build and run Orvessa on Debian 12 or 13 (with --tests, also what the tests, the
+# package check, the browser check and fuzzing need), then configures a build folder.
+# Usage: scripts/setup.sh [--tests] [build-folder [extra cmake arguments...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# Names both releases ship under; apt picks each release's own library packages behind the -dev ones.
 packages=(
-    g++ cmake ninja-build pkg-config clang-format
+    g++ cmake ninja-build pkg-config
     qtbase5-dev libqt5websockets5-dev libqt5serialport5-dev
     libhamlib-dev libhamlib++-dev libfmt-dev
-    # tests: fonts for the windows on the offscreen platform
-    fonts-dejavu-core
-    # tests: private network namespaces with loopback multicast
-    iproute2
-    # packaging: dependencies of the .deb from the linked libraries; its test validates launcher and AppStream data
-    dpkg-dev desktop-file-utils appstream
-    # tests: the documented terminal client
-    python3
-    # tests: a real browser calling the program from an https page with a certificate made at test time
-    chromium openssl
-    # fuzzing (scripts/fuzz.sh): clang and its sanitizer runtimes, libFuzzer among them
-    clang libclang-rt-dev
 )
+tests=false
+if [ "${1:-}" = --tests ]; then
+    tests=true
+    shift
+    packages+=(
+        # the format check
+        clang-format
+        # fonts for the windows on the offscreen platform
+        fonts-dejavu-core
+        # private network namespaces with loopback multicast
+        iproute2
+        # packaging: CPack's .deb step needs file; dependencies of the .deb from the linked libraries; its test
+        # validates launcher and AppStream data
+        file dpkg-dev desktop-file-utils appstream
+        # the documented terminal client
+        python3
+        # a real browser calling the program from an https page with a certificate made at test time
+        chromium openssl
+        # fuzzing (scripts/fuzz.sh): clang and its sanitizer runtimes, libFuzzer among them
+        clang libclang-rt-dev
+    )
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -38,6 +50,7 @@ fi
 
 build=${1:-build}
 shift || true
-if [ ! -f "$build/build.ninja" ]; then
+# A folder configured by scripts/run.sh did not find clang-format then: configured again, it gets the format check.
+if [ ! -f "$build/build.ninja" ] || $tests; then
     cmake -S . -B "$build" -G Ninja "$@" >/dev/null
 fi

@@ -8,7 +8,7 @@ jobs=$(nproc)
 for build in build build-sanitize; do
     options=()
     [ "$build" = build-sanitize ] && options=(-DORVESSA_SANITIZE=ON)
-    scripts/setup.sh "$build" "${options[@]}"
+    scripts/setup.sh --tests "$build" "${options[@]}"
     cmake --build "$build"
     (cd "$build" && ctest --output-on-failure -j "$jobs")
 done

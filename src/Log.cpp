@@ -40,7 +40,9 @@ namespace logdetail {
 
 void writeLine(const std::string& line)
 {
-    if (std::fwrite(line.data(), 1, line.size(), logStream) != line.size()) {
+    // Flushed at once whatever standard output is: on a pipe or in the journal the C library would otherwise hold
+    // lines back by the block, hiding them from whoever watches and losing the last ones in a crash or a kill.
+    if (std::fwrite(line.data(), 1, line.size(), logStream) != line.size() || std::fflush(logStream) != 0) {
         throw std::runtime_error("short write to the log");
     }
 }
@@ -82,8 +84,4 @@ void qtMessageHandler(QtMsgType type, const QMessageLogContext& context, const Q
         return;
     }
     logMessage(used.function, used.line, format, message);
-    if (type == QtFatalMsg) {
-        // Qt aborts right after this returns; without a flush a redirected log would lose its last line.
-        std::fflush(logStream);
-    }
 }

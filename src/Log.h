@@ -20,7 +20,7 @@ std::string threadIdText();
 void qtMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
 namespace logdetail {
-// Hands the whole line to the C library in one call; throws when the write falls short.
+// Hands the whole line to the C library in one call and flushes it; throws when the write falls short.
 void writeLine(const std::string& line);
 void writeFormattingError(fmt::string_view format) noexcept;
 } // namespace logdetail

@@ -48,6 +48,7 @@ private slots:
     void lockFileThatCannotBeUsed();
     void lockHeldByAnotherProcess();
     void fatalLineReachesRedirectedOutput();
+    void logReachesAPipeAsWritten();
 };
 
 void TestProgram::firstCopyServesSecondStops()
@@ -169,6 +170,26 @@ void TestProgram::fatalLineReachesRedirectedOutput()
     QVERIFY(child.waitForFinished(10000));
     const QString output = QString::fromUtf8(child.readAllStandardOutput());
     QVERIFY2(output.trimmed().endsWith("]: Fatal: last words"), qPrintable(output));
+}
+
+void TestProgram::logReachesAPipeAsWritten()
+{
+    // An operator follows the log through a pipe (tee, the journal): each line must arrive while the program runs,
+    // not when a block fills up or at exit.
+    ProgramRun orvessa;
+    const quint16 port = ServiceHost::freeTcpPort();
+    orvessa.storePort(port);
+    QCOMPARE(orvessa.startOrvessa(), port);
+    QVERIFY(ProgramRun::startLine().match(orvessa.lines.value(0)).hasMatch());
+    RpcClient client;
+    QVERIFY(client.open(port));
+    // The call is logged before it is answered: from the answer on, its line is written.
+    QCOMPARE(client.call("ovInfo").toObject().size(), 2);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!orvessa.waitForLine(QRegularExpression("JSON RPC server: ovInfo invoked"), 1000).isNull());
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(orvessa.process.state(), QProcess::Running);
 }
 
 int main(int argc, char* argv[])

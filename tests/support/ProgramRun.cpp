@@ -75,7 +75,7 @@ quint16 ProgramRun::startOrvessa(const QString& program, int timeoutMs)
 
 void ProgramRun::start(const QString& program, const QStringList& arguments)
 {
-    process.start(QStringLiteral("stdbuf"), QStringList {QStringLiteral("-oL"), program} + arguments);
+    process.start(program, arguments);
     process.waitForStarted(10000);
 }
 

@@ -25,7 +25,8 @@ public:
     void launchOrvessa(const QString& program = QStringLiteral(ORVESSA_BINARY));
     // Launches Orvessa and waits until it listens; the port, or 0.
     quint16 startOrvessa(const QString& program = QStringLiteral(ORVESSA_BINARY), int timeoutMs = 20000);
-    // Starts any program with line-buffered standard output.
+    // Starts any program with its standard output on a plain pipe, as a desktop or a shell pipeline gives it: what
+    // the program does not flush itself arrives only when it exits.
     void start(const QString& program, const QStringList& arguments = {});
     // The first line at or after index from that matches, or a null string on time-out or exit.
     QString waitForLine(const QRegularExpression& pattern, int timeoutMs = 10000, int from = 0);
