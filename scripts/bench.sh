@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 if [ ! -f build/build.ninja ]; then
     cmake -S . -B build -G Ninja >&2
 fi
-cmake --build build --target orvessa orvessa-bench orvessa-bench-baseline >&2
+cmake --build build --target orvessa orvessa-radio orvessa-bench orvessa-bench-baseline >&2
 exec build/tools/bench/orvessa-bench "$@"

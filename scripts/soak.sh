@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 if [ ! -f build/build.ninja ]; then
     cmake -S . -B build -G Ninja >&2
 fi
-cmake --build build --target orvessa orvessa-soak >&2
+cmake --build build --target orvessa orvessa-radio orvessa-soak >&2
 exec build/tools/bench/orvessa-soak "$@"
