@@ -117,10 +117,15 @@ QVariantMap RadioHost::open(const QString& port_, uint model, const QString& spe
         opened->getConf("retry", value);
         retry = value;
         rig = std::move(opened);
+        failing = false;
         learnReadings();
         return {{QStringLiteral("info"), rig->info()}};
     } catch (const RigException& failure) {
-        logMessage("connectRig", __LINE__, "{}\n", failure.message);
+        // Tried again while its port is away, the radio's account of it is logged once.
+        if (!failing) {
+            logMessage("connectRig", __LINE__, "{}\n", failure.message);
+        }
+        failing = true;
         opened.reset();
         return errorEnvelope(failureText(failure));
     }
