@@ -522,6 +522,11 @@ void TestRadio::unpluggedAndPluggedBack()
     QVERIFY(client->call("listConnectedRigs")
                 .toArray()
                 .contains(QJsonObject {{"Location", port}, {"ID", 1035}, {"Model", "FT-991"}, {"Brand", "Yaesu"}}));
+    // Back, but not yet to be opened (as before udev has set its permissions): a reopen fails, and later
+    // ones are still tried.
+    QVERIFY(QFile::remove(port) && QDir().mkdir(port));
+    QCOMPARE(call("rigInfo", {port}), envelope("Error", "IO error"));
+    QVERIFY(QDir().rmdir(port));
     // The adapter comes back under the same name: the radio resumes without a new connectRig.
     SimRadio pluggedBack;
     QVERIFY(pluggedBack.start(port));
