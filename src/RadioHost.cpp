@@ -1,5 +1,6 @@
 #include "RadioHost.h"
 
+#include "Envelope.h"
 #include "KrRig.h"
 #include "Log.h"
 
@@ -11,17 +12,6 @@ namespace {
 
 // Long enough for a radio that answers at all, short enough to notice at once when it is back.
 const char* const quietTimeoutMs = "300";
-
-QVariantMap errorEnvelope(const QString& text)
-{
-    return {{QStringLiteral("Error"), text}};
-}
-
-QVariantMap successEnvelope(const QString& text, QVariantMap entries = {})
-{
-    entries.insert(QStringLiteral("Success"), text);
-    return entries;
-}
 
 int codeOf(const RigException& failure)
 {

@@ -1,5 +1,6 @@
 #include "RadioLink.h"
 
+#include "Envelope.h"
 #include "Log.h"
 
 #include <QCoreApplication>
@@ -11,11 +12,6 @@ QString& programOverride()
 {
     static QString path;
     return path;
-}
-
-QVariantMap errorEnvelope(const QString& text)
-{
-    return {{QStringLiteral("Error"), text}};
 }
 
 // What a page is told when the radio's host is gone: to it, the radio stopped answering on its port.

@@ -1,6 +1,7 @@
 #include "RigService.h"
 
 #include "AppSettings.h"
+#include "Envelope.h"
 #include "Log.h"
 #include "RadioLink.h"
 #include "UdpMulticast.h"
@@ -24,17 +25,6 @@
 #include <thread>
 
 namespace {
-
-QVariantMap errorEnvelope(const QString& text)
-{
-    return {{QStringLiteral("Error"), text}};
-}
-
-QVariantMap successEnvelope(const QString& text, QVariantMap entries = {})
-{
-    entries.insert(QStringLiteral("Success"), text);
-    return entries;
-}
 
 QVariantMap goneNotice(const QString& text)
 {
