@@ -20,7 +20,13 @@
 
 #include <hamlib/rig.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <stdexcept>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -105,6 +111,7 @@ private slots:
     void oneClientCannotBloatTheServer();
     void pingFloodClosesItsSender();
     void pushReachesOnlyItsConnection();
+    void acceptsAgainOnceDescriptorsFree();
     void failuresAreAnswered();
     void relayStartAndStatus_data();
     void relayStartAndStatus();
@@ -436,6 +443,50 @@ void TestService::pushReachesOnlyItsConnection()
     QTRY_VERIFY((received += subscriber.readAll()).contains("QsoInfo"));
     QTest::qWait(50);
     QCOMPARE(half.readAll(), QByteArray());
+}
+
+void TestService::acceptsAgainOnceDescriptorsFree()
+{
+    // The process out of descriptors as a client connects: the server cannot accept it until some are free.
+    rlimit saved {};
+    QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+    const int own = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    rlimit low = saved;
+    low.rlim_cur = rlim_t(own) + 64;
+    QVERIFY(own >= 0 && ::setrlimit(RLIMIT_NOFILE, &low) == 0);
+    // Whatever another thread frees meanwhile is taken too.
+    std::vector<int> hogs;
+    const auto hogAll = [&] {
+        for (int descriptor; (descriptor = ::dup(own)) >= 0;) {
+            hogs.push_back(descriptor);
+        }
+    };
+    hogAll();
+    const QRegularExpression cannot(R"(cannot accept clients: .+; waiting for descriptors to free up$)");
+    const int before = host->log.lines(cannot).size();
+    sockaddr_in server {};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(host->port);
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected = ::connect(own, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+    const bool refused = QTest::qWaitFor(
+        [&] {
+            hogAll();
+            return host->log.lines(cannot).size() > before;
+        },
+        5000);
+    for (const int descriptor : hogs) {
+        ::close(descriptor);
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    QVERIFY(connected && refused);
+    QTcpSocket late;
+    QVERIFY(late.setSocketDescriptor(own));
+    late.write(handshake(RpcClient::defaultOrigin()));
+    QByteArray received;
+    QTRY_VERIFY_WITH_TIMEOUT((received += late.readAll()).startsWith("HTTP/1.1 101"), 5000);
+    late.write(frame(0x1, R"({"jsonrpc":"2.0","method":"ovInfo","id":1})"));
+    QTRY_VERIFY((received += late.readAll()).contains("OrvessaVersion"));
 }
 
 void TestService::failuresAreAnswered()

@@ -4,12 +4,19 @@
 #include "JsonRpcLogger.h"
 #include "JsonRpcWebSocket.h"
 
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace jcon {
 
@@ -22,8 +29,8 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(const QStringList& allowedOrigins
           QStringLiteral("Restricted JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
     , allowedOrigins(allowedOrigins_)
 {
+    connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &JsonRpcWebSocketServer::checkOrigin);
-    connectConnections();
 }
 
 JsonRpcWebSocketServer::JsonRpcWebSocketServer(QObject* parent, std::shared_ptr<JsonRpcLogger> logger_)
@@ -31,13 +38,6 @@ JsonRpcWebSocketServer::JsonRpcWebSocketServer(QObject* parent, std::shared_ptr<
     , listener(new QTcpServer(this))
     , server(new QWebSocketServer(QStringLiteral("JSON RPC WebSocket server"), QWebSocketServer::NonSecureMode, this))
 {
-    connectConnections();
-}
-
-void JsonRpcWebSocketServer::connectConnections()
-{
-    connect(listener, &QTcpServer::newConnection, this, &JsonRpcWebSocketServer::acceptConnections);
-    connect(listener, &QTcpServer::acceptError, this, &JsonRpcWebSocketServer::acceptFailed);
     connect(server, &QWebSocketServer::newConnection, this, &JsonRpcWebSocketServer::newConnection);
 }
 
@@ -66,7 +66,13 @@ bool JsonRpcWebSocketServer::listen(const QHostAddress& address, int port_)
     if (!listener->listen(address, static_cast<quint16>(port_))) {
         return false;
     }
-    acceptPaused = false;
+    // Qt's own accept takes running out of descriptors for a passing error once the listener has met one
+    // (no client waiting), and tries again at every turn of the loop, spinning: the listener only binds, and
+    // connections are accepted here.
+    listener->pauseAccepting();
+    delete acceptNotifier;
+    acceptNotifier = new QSocketNotifier(listener->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(acceptNotifier, &QSocketNotifier::activated, this, &JsonRpcWebSocketServer::acceptConnections);
     logInfo(QStringLiteral("listening on port %2").arg(port_));
     return true;
 }
@@ -76,10 +82,40 @@ QString JsonRpcWebSocketServer::listenError() const
     return listener->errorString();
 }
 
+void JsonRpcWebSocketServer::cannotAccept()
+{
+    // Out of descriptors, the listening socket stays readable: wait for a client to leave, or a second.
+    acceptNotifier->setEnabled(false);
+    if (!acceptPaused) {
+        logError(QStringLiteral("cannot accept clients: %1; waiting for descriptors to free up")
+                     .arg(QString::fromLocal8Bit(strerror(errno))));
+        acceptPaused = true;
+    }
+    QTimer::singleShot(1000, acceptNotifier, [this] { acceptNotifier->setEnabled(true); });
+}
+
 void JsonRpcWebSocketServer::acceptConnections()
 {
-    while (QTcpSocket* const connection = listener->nextPendingConnection()) {
+    for (;;) {
+        // By system call rather than the library function: Qt closes the descriptor out of sight of the thread
+        // sanitizer, which would otherwise take a later socket with the same number for this one.
+        const int descriptor
+            = int(syscall(SYS_accept4, int(acceptNotifier->socket()), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+        if (descriptor < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                cannotAccept();
+            } else if (errno == EINTR || errno == ECONNABORTED) {
+                continue;
+            }
+            return;
+        }
         acceptPaused = false;
+        auto* connection = new QTcpSocket(listener);
+        if (!connection->setSocketDescriptor(descriptor)) {
+            ::close(descriptor);
+            delete connection;
+            continue;
+        }
         // So a message that follows another does not wait for the peer's acknowledgement.
         connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // Qt answers each ping by itself, past the bound on what may wait for a client: looked at as data comes.
@@ -100,28 +136,12 @@ void JsonRpcWebSocketServer::dropIfNotReading(QTcpSocket* connection)
     }
 }
 
-void JsonRpcWebSocketServer::acceptFailed(QAbstractSocket::SocketError error)
-{
-    // Qt stops accepting at such an error and never starts again by itself.
-    if (error != QAbstractSocket::SocketResourceError) {
-        logError(QStringLiteral("cannot accept a client: %1").arg(listener->errorString()));
-        QTimer::singleShot(0, listener, &QTcpServer::resumeAccepting);
-        return;
-    }
-    // Out of descriptors: wait for a client to leave, or a second.
-    if (!acceptPaused) {
-        logError(QStringLiteral("cannot accept clients: %1; waiting for descriptors to free up")
-                     .arg(listener->errorString()));
-        acceptPaused = true;
-    }
-    QTimer::singleShot(1000, listener, &QTcpServer::resumeAccepting);
-}
-
 void JsonRpcWebSocketServer::close()
 {
     for (JsonRpcEndpoint* endpoint : connectedEndpoints()) {
         endpoint->disconnectFromHost();
     }
+    delete acceptNotifier;
     listener->close();
 }
 
@@ -196,8 +216,8 @@ void JsonRpcWebSocketServer::disconnectClient(QObject* client_socket)
     }
     endpoints.remove(found->second.get());
     clients.erase(found);
-    if (acceptPaused) {
-        listener->resumeAccepting();
+    if (acceptPaused && acceptNotifier) {
+        acceptNotifier->setEnabled(true);
     }
     emit clientDisconnected(client_socket);
 }

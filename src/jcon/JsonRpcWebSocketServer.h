@@ -4,11 +4,13 @@
 
 #include "JsonRpcServer.h"
 
+#include <QPointer>
 #include <QSet>
 #include <QStringList>
 
 #include <map>
 
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class QWebSocket;
@@ -48,15 +50,16 @@ protected slots:
     void disconnectClient(QObject* client_socket) override;
 
 private:
-    void connectConnections();
     void checkOrigin(QWebSocketCorsAuthenticator* authenticator);
     void acceptConnections();
-    void acceptFailed(QAbstractSocket::SocketError error);
+    void cannotAccept();
     void dropIfNotReading(QTcpSocket* connection);
 
-    // Accepts the TCP connections that the WebSocket server then upgrades: each socket is ours to tell to send
-    // at once (TCP_NODELAY) and to watch for what waits to be sent on it.
+    // Binds the port; the connections are accepted by our own code, and each socket, ours to create, is told to
+    // send at once (TCP_NODELAY) and watched for what waits to be sent on it before the WebSocket server
+    // upgrades it.
     QTcpServer* listener;
+    QPointer<QSocketNotifier> acceptNotifier;
     QWebSocketServer* server;
     QStringList allowedOrigins;
     // Keyed by the socket's address only: a caller may hold a socket deleted since, never to be touched.
