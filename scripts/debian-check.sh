@@ -99,6 +99,9 @@ fi
 
 before=$("${inside[@]}" dpkg-query -W -f='${Package}\n' | sort)
 run_log=$tree/root/check-run.log
+# Emptied here, not by the redirection below: the background child may open it only after the first look for
+# "listening", which would then find the last run's line.
+: >"$run_log"
 start=$(date +%s)
 "${inside[@]}" sh -c 'cd /root/orvessa && exec scripts/run.sh' >"$run_log" 2>&1 &
 orvessa=$!
