@@ -1,10 +1,10 @@
 // The program as a process: its first line, the single-instance lock, where it listens, how it quits.
-#include "Log.h"
-#include "Orvessa.h"
 #include "ProgramRun.h"
 #include "RpcClient.h"
 #include "ServiceHost.h"
 #include "SimRadio.h"
+#include "app/Log.h"
+#include "app/Orvessa.h"
 
 #include <QDir>
 #include <QElapsedTimer>

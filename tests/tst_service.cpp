@@ -1,11 +1,11 @@
 // The service as clients see it, in-process: requests and their exact answers, origins, the port setting, the
 // deferred methods and the QSO relay over real UDP on loopback.
-#include "AppSettings.h"
-#include "MyFuture.h"
-#include "Orvessa.h"
 #include "ServiceHost.h"
-#include "jcon/JsonRpcDebugLogger.h"
-#include "jcon/JsonRpcWebSocketServer.h"
+#include "app/AppSettings.h"
+#include "app/Orvessa.h"
+#include "server/MyFuture.h"
+#include "server/jcon/JsonRpcDebugLogger.h"
+#include "server/jcon/JsonRpcWebSocketServer.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>

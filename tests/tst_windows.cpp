@@ -1,11 +1,11 @@
 // The operator's windows on the offscreen platform: the settings window, the About window with the autostart
 // switch, and the tray's menu, first-run work and quit question.
-#include "AboutWindow.h"
-#include "AppSettings.h"
-#include "Autostart.h"
 #include "DeploymentConfig.h"
-#include "SettingsWindow.h"
-#include "TrayIcon.h"
+#include "app/AppSettings.h"
+#include "shell/AboutWindow.h"
+#include "shell/Autostart.h"
+#include "shell/SettingsWindow.h"
+#include "shell/TrayIcon.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "ServiceHost.h"
 
-#include "AppSettings.h"
-#include "Log.h"
-#include "Orvessa.h"
-#include "RPCWorker.h"
-#include "RadioLink.h"
+#include "app/AppSettings.h"
+#include "app/Log.h"
+#include "app/Orvessa.h"
+#include "radio/RadioLink.h"
+#include "server/RPCWorker.h"
 
 #include <QCoreApplication>
 #include <QSettings>

@@ -1,6 +1,6 @@
 #include "MyFuture.h"
 
-#include "Log.h"
+#include "app/Log.h"
 #include "jcon/JsonRpcEndpoint.h"
 
 #include <QVariantMap>
@@ -57,6 +57,31 @@ MyFuture MyFuture::ready(const QVariant& value)
     promise.reportResult(value);
     promise.reportFinished();
     return MyFuture(promise.future());
+}
+
+MyFuture MyFuture::answer(const std::function<void(const Reply&)>& body)
+{
+    struct Answer
+    {
+        QFutureInterface<QVariant> promise;
+        std::optional<QVariant> atOnce;
+        bool inside = true;
+    };
+    auto shared = std::make_shared<Answer>();
+    shared->promise.reportStarted();
+    body([shared](const QVariant& value) {
+        if (shared->inside) {
+            shared->atOnce = value;
+            return;
+        }
+        shared->promise.reportResult(value);
+        shared->promise.reportFinished();
+    });
+    shared->inside = false;
+    if (shared->atOnce) {
+        return ready(*shared->atOnce);
+    }
+    return MyFuture(shared->promise.future());
 }
 
 std::optional<QVariant> MyFuture::knownValue() const

@@ -1,6 +1,6 @@
-// One connected radio's host process, orvessa-radio, as the rig service sees it: starts it, hands it the radio's
-// requests one at a time in the order they came, starts a fresh one when it dies, and ends it. Lives in the
-// service's thread, which it never makes wait for the host.
+// One radio's own process, orvessa-radio, as the registry sees it: starts it, opens the radio in it, hands it the
+// radio's requests one at a time in the order they came, starts a fresh one when it dies, and ends it. Lives in the
+// service's thread, which it never makes wait for the process.
 #pragma once
 
 #include "RadioFrames.h"
@@ -36,9 +36,9 @@ public:
     static QString program();
     static void setProgram(const QString& path);
 
-    // The device the port names, links resolved (the port itself when there is none).
-    void resolve(Reply reply);
-    // Opens the radio; a host started later, after one died, opens it the same way before its first request.
+    // Finds the device the port names and opens the radio on it. The answer holds "info" once it is open, "heldBy"
+    // with the port text of the radio that holds the device already, or the error. A host started later, after one
+    // died, opens it the same way before its first request.
     void open(uint model, const QString& speed, Reply reply);
     // A page's request: false, with nothing queued, when too many wait already.
     bool ask(const QVariantMap& request, Reply reply);
@@ -65,6 +65,8 @@ private:
         bool read = false;
     };
 
+    // The device is known: opened unless another link holds it; one that is closing is waited for.
+    void claim(const QVariant& found, uint model, const QString& speed, const Reply& reply);
     void queue(Pending pending);
     void pump();
     bool startHost();

@@ -3,8 +3,8 @@
 #include "JsonRpcEndpoint.h"
 #include "JsonRpcFileLogger.h"
 #include "JsonRpcValue.h"
-#include "MyFuture.h"
 #include "VariantToString.h"
+#include "server/MyFuture.h"
 
 #include <QGenericArgument>
 #include <QJsonObject>

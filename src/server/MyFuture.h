@@ -28,6 +28,10 @@ public:
     explicit MyFuture(QFuture<QVariant> running);
     // A value known at once.
     static MyFuture ready(const QVariant& value);
+    using Reply = std::function<void(const QVariant&)>;
+    // Runs body with the way to answer: an answer given before body returns is known at once, in turn with the
+    // requests around it; a later one when it comes.
+    static MyFuture answer(const std::function<void(const Reply&)>& body);
 
     // The value when it is known already, so it can be answered without a wait; nothing when work is pending.
     std::optional<QVariant> knownValue() const;

@@ -1,6 +1,6 @@
 #include "UdpMulticast.h"
 
-#include "Log.h"
+#include "app/Log.h"
 
 #include <QUdpSocket>
 

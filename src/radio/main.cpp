@@ -1,9 +1,9 @@
 // orvessa-radio: one radio in a process of its own, started and ended by Orvessa. Requests arrive framed on
 // standard input and are answered, in order, on what was standard output; everything else it writes (its log
 // lines, anything Hamlib prints) goes to standard error, which Orvessa adds to its own log.
-#include "Log.h"
 #include "RadioFrames.h"
 #include "RadioHost.h"
+#include "app/Log.h"
 
 #include <hamlib/rig.h>
 

@@ -1,8 +1,8 @@
 #include "RadioHost.h"
 
-#include "Envelope.h"
 #include "KrRig.h"
-#include "Log.h"
+#include "app/Log.h"
+#include "server/Envelope.h"
 
 #include <climits>
 #include <cstdlib>

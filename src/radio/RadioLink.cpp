@@ -1,7 +1,7 @@
 #include "RadioLink.h"
 
-#include "Envelope.h"
-#include "Log.h"
+#include "app/Log.h"
+#include "server/Envelope.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -54,18 +54,43 @@ void RadioLink::setProgram(const QString& path)
     programOverride() = path;
 }
 
-void RadioLink::resolve(Reply reply)
-{
-    queue({{{QStringLiteral("op"), QStringLiteral("resolve")}, {QStringLiteral("port"), port}}, std::move(reply)});
-}
-
 void RadioLink::open(uint model, const QString& speed, Reply reply)
 {
+    // The device is found by the process: a path on a hung mount holds up this radio only.
+    queue(
+        {{{QStringLiteral("op"), QStringLiteral("resolve")}, {QStringLiteral("port"), port}},
+         [this, model, speed, reply = std::move(reply)](const QVariant& found) { claim(found, model, speed, reply); }});
+}
+
+void RadioLink::claim(const QVariant& found, uint model, const QString& speed, const Reply& reply)
+{
+    if (found.type() != QVariant::String || abandoned) {
+        reply(found.type() != QVariant::String ? found : errorEnvelope(QStringLiteral("Rig not connected")));
+        return;
+    }
+    const QString wanted = found.toString();
+    // The same device under another name (a link to it, a "../" form) would get a second handle on one port, and
+    // the two would talk across each other.
+    for (RadioLink* other : parent()->findChildren<RadioLink*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (other == this || other->device != wanted) {
+            continue;
+        }
+        if (other->abandoned) {
+            // A radio just disconnected on this device is still closing: a moment, at most a second.
+            connect(other, &QObject::destroyed, this, [this, found, model, speed, reply] {
+                claim(found, model, speed, reply);
+            });
+        } else {
+            reply(QVariantMap {{QStringLiteral("heldBy"), other->port}});
+        }
+        return;
+    }
+    device = wanted;
     const QVariantMap request {{QStringLiteral("op"), QStringLiteral("open")},
                                {QStringLiteral("port"), port},
                                {QStringLiteral("model"), model},
                                {QStringLiteral("speed"), speed}};
-    queue({request, [this, request, reply = std::move(reply)](const QVariant& answer) {
+    queue({request, [this, request, reply](const QVariant& answer) {
                if (answer.toMap().contains(QStringLiteral("info"))) {
                    reopen = request;
                }

@@ -1,7 +1,7 @@
 #include "AboutWindow.h"
 
-#include "AppSettings.h"
 #include "Autostart.h"
+#include "app/AppSettings.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>

@@ -1,8 +1,8 @@
 #include "SettingsWindow.h"
 
 #include "AboutWindow.h"
-#include "AppSettings.h"
-#include "Log.h"
+#include "app/AppSettings.h"
+#include "app/Log.h"
 
 #include <QAction>
 #include <QCloseEvent>

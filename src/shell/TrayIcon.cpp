@@ -1,10 +1,10 @@
 #include "TrayIcon.h"
 
 #include "AboutWindow.h"
-#include "AppSettings.h"
 #include "Autostart.h"
 #include "DeploymentConfig.h"
 #include "SettingsWindow.h"
+#include "app/AppSettings.h"
 
 #include <QAction>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "KrRig.h"
 
-#include "Log.h"
+#include "app/Log.h"
 
 #include <QString>
 

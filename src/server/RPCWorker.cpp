@@ -1,8 +1,8 @@
 #include "RPCWorker.h"
 
-#include "AppSettings.h"
-#include "Log.h"
 #include "RigService.h"
+#include "app/AppSettings.h"
+#include "app/Log.h"
 #include "jcon/JsonRpcDebugLogger.h"
 #include "jcon/JsonRpcWebSocketServer.h"
 

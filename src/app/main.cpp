@@ -1,11 +1,11 @@
-#include "AboutWindow.h"
 #include "AppSettings.h"
 #include "Log.h"
 #include "Orvessa.h"
 #include "QuitOnSignals.h"
-#include "RPCWorker.h"
-#include "SettingsWindow.h"
-#include "TrayIcon.h"
+#include "server/RPCWorker.h"
+#include "shell/AboutWindow.h"
+#include "shell/SettingsWindow.h"
+#include "shell/TrayIcon.h"
 
 #include <QApplication>
 #include <QMessageBox>
