@@ -1,7 +1,7 @@
 // orvessa-rigsim: a simulated radio on a pseudo-terminal, for trying Orvessa without one.
 #include "Ic7300Protocol.h"
 #include "PtyRadio.h"
-#include "QuitOnSignals.h"
+#include "app/QuitOnSignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -2,9 +2,9 @@
 
 #include "DatagramSource.h"
 #include "Ft991Protocol.h"
-#include "KrRig.h"
-#include "Orvessa.h"
 #include "SimulatedRadio.h"
+#include "app/Orvessa.h"
+#include "radio/KrRig.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "ServerHome.h"
 
-#include "AppSettings.h"
-#include "Orvessa.h"
+#include "app/AppSettings.h"
+#include "app/Orvessa.h"
 
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
