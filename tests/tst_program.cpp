@@ -35,6 +35,16 @@ QStringList listeningAddresses(const QString& table, quint16 port)
     return found;
 }
 
+// What each descriptor of a process is open on ("socket:[123]", "pipe:[45]", a path), by descriptor number.
+QMap<int, QString> openFiles(qint64 pid)
+{
+    QMap<int, QString> files;
+    for (const QFileInfo& entry : QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryInfoList(QDir::System)) {
+        files.insert(entry.fileName().toInt(), QFile::symLinkTarget(entry.filePath()).section('/', -1));
+    }
+    return files;
+}
+
 } // namespace
 
 class TestProgram : public QObject
@@ -44,6 +54,7 @@ class TestProgram : public QObject
 private slots:
     void firstCopyServesSecondStops();
     void terminationClosesClientsNormally();
+    void radioProcessInheritsOnlyItsPipes();
     void lockFileThatCannotBeUsed_data();
     void lockFileThatCannotBeUsed();
     void lockHeldByAnotherProcess();
@@ -114,6 +125,39 @@ void TestProgram::terminationClosesClientsNormally()
     // Tearing down must not touch objects from a thread that does not own them.
     const QStringList teardown = orvessa.lines.mid(closing);
     QVERIFY2(teardown.filter("]: Warning: ").isEmpty(), qPrintable(teardown.join('\n')));
+}
+
+void TestProgram::radioProcessInheritsOnlyItsPipes()
+{
+    // Hamlib's library opens sockets as it loads: a radio's process must not get them, nor anything else of the
+    // program's but the pipes it talks through.
+    ProgramRun orvessa;
+    const quint16 port = ServiceHost::freeTcpPort();
+    orvessa.storePort(port);
+    QCOMPARE(orvessa.startOrvessa(), port);
+    RpcClient client;
+    QVERIFY(client.open(port));
+    SimRadio radio;
+    QVERIFY(radio.start());
+    QCOMPARE(client.call("connectRig", QJsonArray {radio.port, SimRadio::modelId, "38400"}).toObject(),
+             QJsonObject({{"Success", "Rig connected"}}));
+    QCOMPARE(radio.hosts().size(), 1);
+    const QMap<int, QString> parent = openFiles(orvessa.process.processId());
+    const QMap<int, QString> child = openFiles(radio.hosts().first());
+    // Its standard input, output and error are three pipes to the program; what else it shares was inherited.
+    QSet<QString> pipes;
+    QStringList inherited;
+    for (auto file = child.cbegin(); file != child.cend(); ++file) {
+        if (!parent.values().contains(file.value())) {
+            continue;
+        }
+        if (file.value().startsWith("pipe:")) {
+            pipes.insert(file.value());
+        } else {
+            inherited << QStringLiteral("%1 %2").arg(file.key()).arg(file.value());
+        }
+    }
+    QVERIFY2(parent.size() > 3 && inherited.isEmpty() && pipes.size() <= 3, qPrintable(inherited.join(", ")));
 }
 
 void TestProgram::lockFileThatCannotBeUsed_data()

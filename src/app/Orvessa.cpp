@@ -3,9 +3,12 @@
 #include "DeploymentConfig.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 bool isAlreadyRunning(const char* lockPath)
 {
@@ -37,4 +40,23 @@ void raiseDescriptorLimit()
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
     }
+}
+
+void keepDescriptorsFromChildren()
+{
+    DIR* const open = opendir("/proc/self/fd");
+    if (!open) {
+        return;
+    }
+    const int own = dirfd(open);
+    while (const dirent* entry = readdir(open)) {
+        const int descriptor = std::atoi(entry->d_name);
+        if (descriptor > STDERR_FILENO && descriptor != own) {
+            const int flags = fcntl(descriptor, F_GETFD);
+            if (flags >= 0) {
+                fcntl(descriptor, F_SETFD, flags | FD_CLOEXEC);
+            }
+        }
+    }
+    closedir(open);
 }

@@ -14,3 +14,8 @@ QStringList allowedOrigins();
 
 // Every client takes a descriptor: the soft limit (often 1024) goes up to what the system allows.
 void raiseDescriptorLimit();
+
+// Marks every descriptor open at start, but for standard input, output and error, close-on-exec: what libraries
+// open as they load (Hamlib's INDI client opens two sockets) or the program was started with stays out of the
+// programs Orvessa starts (a radio's process, a browser from the tray).
+void keepDescriptorsFromChildren();

@@ -18,6 +18,7 @@
 int main(int argc, char* argv[])
 {
     LOG("Starting Orvessa {} (Build {} {})\n", AppSettings::version, __DATE__, __TIME__);
+    keepDescriptorsFromChildren();
     rig_set_debug(RIG_DEBUG_NONE);
     qInstallMessageHandler(qtMessageHandler);
 
