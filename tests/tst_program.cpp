@@ -10,12 +10,16 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
+#include <QTcpSocket>
 #include <QTest>
 
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -55,6 +59,7 @@ private slots:
     void firstCopyServesSecondStops();
     void terminationClosesClientsNormally();
     void radioProcessInheritsOnlyItsPipes();
+    void pageGetsInPastIdleConnections();
     void lockFileThatCannotBeUsed_data();
     void lockFileThatCannotBeUsed();
     void lockHeldByAnotherProcess();
@@ -158,6 +163,31 @@ void TestProgram::radioProcessInheritsOnlyItsPipes()
         }
     }
     QVERIFY2(parent.size() > 3 && inherited.isEmpty() && pipes.size() <= 3, qPrintable(inherited.join(", ")));
+}
+
+void TestProgram::pageGetsInPastIdleConnections()
+{
+    // Connections that never start their handshake, more than the program has descriptors for: a page still gets
+    // in, without waiting for them to time out.
+    ProgramRun orvessa;
+    const quint16 port = ServiceHost::freeTcpPort();
+    orvessa.storePort(port);
+    QCOMPARE(orvessa.startOrvessa(), port);
+    rlimit low {64, 64};
+    QVERIFY(::prlimit(pid_t(orvessa.process.processId()), RLIMIT_NOFILE, &low, nullptr) == 0);
+    std::vector<std::unique_ptr<QTcpSocket>> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.push_back(std::make_unique<QTcpSocket>());
+        idle.back()->connectToHost(QHostAddress::LocalHost, port);
+    }
+    QVERIFY(!orvessa.waitForLine(QRegularExpression("cannot accept clients|out of descriptors for a new connection"))
+                 .isNull());
+    QElapsedTimer clock;
+    clock.start();
+    RpcClient page;
+    QVERIFY(page.open(port, 5000));
+    QCOMPARE(page.call("ovInfo").toObject().size(), 2);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
 }
 
 void TestProgram::lockFileThatCannotBeUsed_data()

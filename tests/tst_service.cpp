@@ -111,6 +111,7 @@ private slots:
     void oneClientCannotBloatTheServer();
     void pingFloodClosesItsSender();
     void pushReachesOnlyItsConnection();
+    void unfinishedHandshakesAreClosed();
     void acceptsAgainOnceDescriptorsFree();
     void failuresAreAnswered();
     void relayStartAndStatus_data();
@@ -443,6 +444,30 @@ void TestService::pushReachesOnlyItsConnection()
     QTRY_VERIFY((received += subscriber.readAll()).contains("QsoInfo"));
     QTest::qWait(50);
     QCOMPARE(half.readAll(), QByteArray());
+}
+
+void TestService::unfinishedHandshakesAreClosed()
+{
+    // A server of its own, with a short handshake time-out; its clients are served from this thread.
+    jcon::JsonRpcWebSocketServer server(
+        {RpcClient::defaultOrigin()}, nullptr, std::make_shared<jcon::JsonRpcDebugLogger>());
+    server.setHandshakeTimeout(300);
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = quint16(server.port());
+    QTcpSocket silent;
+    QTcpSocket half;
+    for (QTcpSocket* idle : {&silent, &half}) {
+        idle->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(idle->waitForConnected());
+    }
+    half.write(handshake(RpcClient::defaultOrigin()).left(40));
+    RpcClient page;
+    QVERIFY(page.open(port));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        silent.state() == QAbstractSocket::UnconnectedState && half.state() == QAbstractSocket::UnconnectedState, 3000);
+    // A client whose handshake is done stays, however long it has been connected.
+    QVERIFY(!page.waitForClosed(500));
+    QCOMPARE(server.connectedEndpoints().size(), 1);
 }
 
 void TestService::acceptsAgainOnceDescriptorsFree()

@@ -12,6 +12,7 @@
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -19,6 +20,13 @@
 #include <unistd.h>
 
 namespace jcon {
+
+namespace {
+
+// Long enough for any page to finish its handshake on loopback, so only idle connections give way.
+constexpr qint64 idleBeforeGivingWayMs = 1000;
+
+} // namespace
 
 JsonRpcWebSocketServer::JsonRpcWebSocketServer(const QStringList& allowedOrigins_,
                                                QObject* parent,
@@ -102,6 +110,14 @@ void JsonRpcWebSocketServer::acceptConnections()
         const int descriptor
             = int(syscall(SYS_accept4, int(acceptNotifier->socket()), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
         if (descriptor < 0) {
+            // A page must still get in while idle connections are held open against the server: the one that has
+            // waited longest without finishing its handshake makes room, once it has had time to finish it.
+            if ((errno == EMFILE || errno == ENFILE) && !handshaking.isEmpty()
+                && clock.elapsed() - handshaking.first().acceptedMs >= idleBeforeGivingWayMs) {
+                dropHandshaking(handshaking.first().connection,
+                                QStringLiteral("out of descriptors for a new connection"));
+                continue;
+            }
             if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
                 cannotAccept();
             } else if (errno == EINTR || errno == ECONNABORTED) {
@@ -120,8 +136,47 @@ void JsonRpcWebSocketServer::acceptConnections()
         connection->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         // Qt answers each ping by itself, past the bound on what may wait for a client: looked at as data comes.
         connect(connection, &QTcpSocket::readyRead, this, [this, connection] { dropIfNotReading(connection); });
+        awaitHandshake(connection);
         server->handleConnection(connection);
     }
+}
+
+void JsonRpcWebSocketServer::awaitHandshake(QTcpSocket* connection)
+{
+    // Qt's own accept path times handshakes out; ours must too, or a silent connection holds a descriptor for ever.
+    if (!clock.isValid()) {
+        clock.start();
+    }
+    handshaking.append({connection, clock.elapsed()});
+    connect(connection, &QObject::destroyed, this, [this, connection] { forgetHandshaking(connection); });
+    QTimer::singleShot(handshakeTimeoutMs, connection, [this, connection] {
+        if (forgetHandshaking(connection)) {
+            dropHandshaking(connection, QStringLiteral("no WebSocket handshake within %1 ms").arg(handshakeTimeoutMs));
+        }
+    });
+}
+
+bool JsonRpcWebSocketServer::forgetHandshaking(QTcpSocket* connection)
+{
+    const auto found = std::find_if(handshaking.begin(), handshaking.end(), [connection](const Handshaking& waiting) {
+        return waiting.connection == connection;
+    });
+    if (found == handshaking.end()) {
+        return false;
+    }
+    handshaking.erase(found);
+    return true;
+}
+
+void JsonRpcWebSocketServer::dropHandshaking(QTcpSocket* connection, const QString& why)
+{
+    forgetHandshaking(connection);
+    logError(QStringLiteral("closing %1:%2: %3")
+                 .arg(connection->peerAddress().toString())
+                 .arg(connection->peerPort())
+                 .arg(why));
+    connection->abort();
+    connection->deleteLater();
 }
 
 void JsonRpcWebSocketServer::dropIfNotReading(QTcpSocket* connection)
@@ -183,6 +238,16 @@ void JsonRpcWebSocketServer::newConnection()
         return;
     }
     logInfo(QStringLiteral("client connected: ") + socket->peerAddress().toString());
+    // Its handshake is done. While both are open no two connections to this listener share the peer's address and
+    // port, so this finds exactly the socket it came from.
+    const auto upgraded = std::find_if(handshaking.begin(), handshaking.end(), [socket](const Handshaking& waiting) {
+        return waiting.connection->peerPort() == socket->peerPort()
+            && waiting.connection->localPort() == socket->localPort()
+            && waiting.connection->peerAddress() == socket->peerAddress();
+    });
+    if (upgraded != handshaking.end()) {
+        handshaking.erase(upgraded);
+    }
     // A request is small: a message or frame past the framer's bound is refused, and Qt closes with 1009.
     socket->setMaxAllowedIncomingFrameSize(JsonRpcFramer::maxPendingBytes);
     socket->setMaxAllowedIncomingMessageSize(JsonRpcFramer::maxPendingBytes);

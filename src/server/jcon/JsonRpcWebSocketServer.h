@@ -4,6 +4,7 @@
 
 #include "JsonRpcServer.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QSet>
 #include <QStringList>
@@ -40,6 +41,9 @@ public:
     QVector<JsonRpcEndpoint*> connectedEndpoints() override;
     bool isConnectedEndpoint(JsonRpcEndpoint* endpoint) const override;
 
+    // A connection that has not finished its WebSocket handshake this long after it was accepted is closed.
+    void setHandshakeTimeout(int ms) { handshakeTimeoutMs = ms; }
+
     // 0 while not listening.
     int port() const;
     // Why the last listen failed.
@@ -54,6 +58,12 @@ private:
     void acceptConnections();
     void cannotAccept();
     void dropIfNotReading(QTcpSocket* connection);
+    // Watches a connection until its handshake is done: closed when it takes too long, or first to give way when
+    // the process runs out of descriptors.
+    void awaitHandshake(QTcpSocket* connection);
+    void dropHandshaking(QTcpSocket* connection, const QString& why);
+    // The connection stops being watched; false when it was not.
+    bool forgetHandshaking(QTcpSocket* connection);
 
     // Binds the port; the connections are accepted by our own code, and each socket, ours to create, is told to
     // send at once (TCP_NODELAY) and watched for what waits to be sent on it before the WebSocket server
@@ -68,6 +78,15 @@ private:
     QSet<JsonRpcEndpoint*> endpoints;
     // Accepting is paused because the process ran out of descriptors.
     bool acceptPaused = false;
+    // Accepted connections still in their handshake, oldest first, with when they were accepted.
+    struct Handshaking
+    {
+        QTcpSocket* connection;
+        qint64 acceptedMs;
+    };
+    QList<Handshaking> handshaking;
+    QElapsedTimer clock;
+    int handshakeTimeoutMs = 10000;
 };
 
 } // namespace jcon
