@@ -18,6 +18,15 @@ JsonRpcEndpoint::JsonRpcEndpoint(std::shared_ptr<JsonRpcSocket> socket_,
     connect(socket.get(), &JsonRpcSocket::socketDisconnected, this, &JsonRpcEndpoint::socketDisconnected);
     connect(socket.get(), &JsonRpcSocket::dataReceived, this, &JsonRpcEndpoint::dataReady);
     connect(socket.get(), &JsonRpcSocket::socketError, this, &JsonRpcEndpoint::socketError);
+    connect(socket.get(), &JsonRpcSocket::bytesWritten, this, &JsonRpcEndpoint::someWritten);
+    stalled.setSingleShot(true);
+    stalled.setInterval(readNothingMs);
+    connect(&stalled, &QTimer::timeout, this, [this] {
+        const qint64 waiting = socket->bytesToWrite();
+        if (waiting > maxPendingOutgoingBytes) {
+            closeBecause(QStringLiteral("does not read what is sent to it"), waiting);
+        }
+    });
 }
 
 JsonRpcEndpoint::~JsonRpcEndpoint()
@@ -44,8 +53,25 @@ void JsonRpcEndpoint::sendText(const QString& message)
 void JsonRpcEndpoint::dropIfNotReading()
 {
     const qint64 waiting = socket->bytesToWrite();
-    if (waiting > maxPendingOutgoingBytes) {
+    if (waiting > hardPendingOutgoingBytes) {
         closeBecause(QStringLiteral("does not read what is sent to it"), waiting);
+    } else if (waiting > maxPendingOutgoingBytes && !stalled.isActive()) {
+        stalled.start();
+    }
+}
+
+void JsonRpcEndpoint::someWritten()
+{
+    const qint64 waiting = socket->bytesToWrite();
+    if (waiting <= maxPendingOutgoingBytes) {
+        stalled.stop();
+    } else if (stalled.isActive()) {
+        // It reads: the few seconds start again.
+        stalled.start();
+    }
+    if (waitingForReader && waiting <= pauseServingBytes / 2) {
+        waitingForReader = false;
+        serveSome();
     }
 }
 
@@ -114,7 +140,7 @@ void JsonRpcEndpoint::dataReady(const QByteArray& bytes, QObject* socketObject)
         inboxBytes = 0;
         return;
     }
-    if (!serving) {
+    if (!serving && !waitingForReader) {
         serveSome();
     }
 }
@@ -125,6 +151,11 @@ void JsonRpcEndpoint::serveSome()
     int budget = requestsPerTurn;
     // A client dropped meanwhile (it did not read) is served no more.
     while (budget > 0 && socket->isConnected()) {
+        if (socket->bytesToWrite() > pauseServingBytes) {
+            // Back-pressure: what it sends waits, within its bound, until it has read its answers.
+            waitingForReader = true;
+            return;
+        }
         if (const std::optional<QJsonObject> object = receiveBuffer.next()) {
             emit jsonObjectReceived(*object, sender);
             --budget;

@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QJsonObject>
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 
@@ -28,9 +29,14 @@ signals:
     void socketError(QObject* socket, QAbstractSocket::SocketError error);
 
 public:
-    // Past this many bytes waiting to be sent, a client that does not read is dropped: what waits for it
-    // would otherwise grow without bound (a QSO subscriber that never reads, answers to a flood of requests).
+    // While more than this waits to be sent to a client, its requests wait to be served: its answers leave first.
+    static constexpr qint64 pauseServingBytes = 1024 * 1024;
+    // Past this many bytes waiting to be sent, a client that reads nothing for a few seconds is dropped: what waits
+    // for it would otherwise grow without bound (a QSO subscriber that never reads).
     static constexpr qint64 maxPendingOutgoingBytes = 8 * 1024 * 1024;
+    // Past this many, it is dropped at once, reading or not: pushes can outrun any reader.
+    static constexpr qint64 hardPendingOutgoingBytes = 64 * 1024 * 1024;
+    static constexpr int readNothingMs = 5000;
 
     JsonRpcEndpoint(std::shared_ptr<JsonRpcSocket> socket,
                     std::shared_ptr<JsonRpcLogger> logger,
@@ -53,6 +59,7 @@ public:
 
 private slots:
     void dataReady(const QByteArray& bytes, QObject* socket);
+    void someWritten();
 
 private:
     void dropIfNotReading();
@@ -69,6 +76,10 @@ private:
     qint64 inboxBytes = 0;
     QObject* sender = nullptr;
     bool serving = false;
+    // Serving stopped until the client has read what waits for it.
+    bool waitingForReader = false;
+    // Runs while too much waits for the client; it is dropped if nothing leaves before it ends.
+    QTimer stalled;
 };
 
 } // namespace jcon

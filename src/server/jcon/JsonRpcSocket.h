@@ -19,6 +19,8 @@ signals:
     void socketConnected(QObject* socket);
     void socketDisconnected(QObject* socket);
     void socketError(QObject* socket, QAbstractSocket::SocketError error);
+    // Some of what waited to be sent has left: the peer is reading.
+    void bytesWritten(qint64 bytes);
 
 public:
     explicit JsonRpcSocket(QObject* parent = nullptr);

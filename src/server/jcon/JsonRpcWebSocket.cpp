@@ -30,6 +30,7 @@ void JsonRpcWebSocket::setupSocket()
     connect(socket, &QWebSocket::connected, this, [this] { emit socketConnected(socket); });
     connect(socket, &QWebSocket::disconnected, this, [this] { emit socketDisconnected(socket); });
     connect(socket, &QWebSocket::textMessageReceived, this, &JsonRpcWebSocket::dataReady);
+    connect(socket, &QWebSocket::bytesWritten, this, &JsonRpcSocket::bytesWritten);
     connect(socket,
             QOverload<QAbstractSocket::SocketError>::of(&QWebSocket::error),
             this,
