@@ -44,6 +44,7 @@ class TestProgram : public QObject
 private slots:
     void firstCopyServesSecondStops();
     void terminationClosesClientsNormally();
+    void killedLeavesNoRadioProcess();
     void lockFileThatCannotBeUsed_data();
     void lockFileThatCannotBeUsed();
     void lockHeldByAnotherProcess();
@@ -114,6 +115,28 @@ void TestProgram::terminationClosesClientsNormally()
     // Tearing down must not touch objects from a thread that does not own them.
     const QStringList teardown = orvessa.lines.mid(closing);
     QVERIFY2(teardown.filter("]: Warning: ").isEmpty(), qPrintable(teardown.join('\n')));
+}
+
+void TestProgram::killedLeavesNoRadioProcess()
+{
+    ProgramRun orvessa;
+    const quint16 port = ServiceHost::freeTcpPort();
+    orvessa.storePort(port);
+    QCOMPARE(orvessa.startOrvessa(), port);
+    RpcClient client;
+    QVERIFY(client.open(port));
+    SimRadio radio;
+    QVERIFY(radio.start());
+    QCOMPARE(client.call("connectRig", QJsonArray {radio.port, SimRadio::modelId, "38400"}).toObject(),
+             QJsonObject({{"Success", "Rig connected"}}));
+    // Its process waits inside Hamlib for seconds, where the end of its pipe goes unnoticed.
+    radio.setAnswering(false);
+    client.request("rigInfo", QJsonArray {radio.port});
+    QTest::qWait(300);
+    QCOMPARE(radio.hosts().size(), 1);
+    orvessa.signal(SIGKILL);
+    QCOMPARE(orvessa.waitForExit(), -1);
+    QTRY_VERIFY_WITH_TIMEOUT(radio.hosts().isEmpty(), 1000);
 }
 
 void TestProgram::lockFileThatCannotBeUsed_data()

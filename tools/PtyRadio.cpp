@@ -103,7 +103,8 @@ void PtyRadio::readCommands()
 
 QByteArray PtyRadio::respond(const QByteArray& command)
 {
-    const QByteArray shown = protocol->printable(command);
+    // An Icom frame is matched by its hexadecimal bytes without spaces ("FEFE94E01C00").
+    const QByteArray shown = protocol->printable(command).replace(' ', QByteArray());
     if (!ignored.isEmpty() && shown.startsWith(ignored))
         return {};
     if (refusals > 0 && shown.startsWith(refused)) {

@@ -38,11 +38,10 @@ public:
     void setAnswering(bool on) { answering = on; }
     bool isAnswering() const { return answering; }
     // Obeys one line of the console, the radio's fault switches: "silent" and "answer"; "ignore PREFIX" (commands
-    // whose printable form starts with PREFIX get no answer, as from firmware without them); "refuse PREFIX
-    // [TIMES [ANSWER]]" (the next matching commands, one by default, get the radio's negative acknowledgement, or
-    // ANSWER as typed); "slow MS"
-    // (every answer leaves MS milliseconds late); "obey" (no ignoring, refusing or slowness). False for a line it
-    // does not know.
+    // whose printable form, without spaces, starts with PREFIX get no answer, as from firmware without them); "refuse
+    // PREFIX [TIMES [ANSWER]]" (the next matching commands, one by default, get the radio's negative acknowledgement,
+    // or ANSWER as typed); "slow MS" (every answer leaves MS milliseconds late); "obey" (no ignoring, refusing or
+    // slowness). False for a line it does not know.
     bool obey(const QByteArray& line);
     // Unplugs the radio: the pseudo-terminal is closed and its path disappears.
     void vanish();

@@ -114,7 +114,10 @@ QVariant RadioHost::handle(const QVariantMap& request)
 void RadioHost::configure(KrRig& radio) const
 {
     radio.setConf("rig_pathname", port.toUtf8().constData());
-    radio.setConf("serial_speed", speed.toUtf8().constData());
+    // Hamlib refuses a serial speed for a radio on any other port: it could never be opened.
+    if (radio.caps->port_type == RIG_PORT_SERIAL) {
+        radio.setConf("serial_speed", speed.toUtf8().constData());
+    }
 }
 
 void RadioHost::settle(KrRig& radio)
