@@ -27,12 +27,13 @@ bool lacks(const RigException& failure)
     return codeOf(failure) == RIG_ENAVAIL || codeOf(failure) == RIG_ENIMPL;
 }
 
-// The write calls this process has made so far: unchanged across a Hamlib call, nothing went to the radio.
+// The write calls this thread has made so far: unchanged across a Hamlib call, nothing went to the radio. Hamlib
+// 4.6's own threads write elsewhere: only this thread's count tells.
 qint64 writesSoFar()
 {
     static qint64 unknown = 0;
     char text[1024];
-    const int file = ::open("/proc/self/io", O_RDONLY | O_CLOEXEC);
+    const int file = ::open("/proc/thread-self/io", O_RDONLY | O_CLOEXEC);
     const ssize_t got = file < 0 ? -1 : ::read(file, text, sizeof text - 1);
     if (file >= 0) {
         ::close(file);
@@ -122,8 +123,10 @@ void RadioHost::configure(KrRig& radio) const
 
 void RadioHost::settle(KrRig& radio)
 {
-    // Hamlib 4.6 sets these anew in each open, so they follow it.
-    radio.setConf("cache_timeout", "0");
+    // Hamlib 4.6 sets these anew in each open, and a thread it starts there sets the cache's lifetime once more
+    // about a millisecond after the open returns: they follow it, after a moment.
+    ::usleep(60000);
+    uncache(radio);
     radio.setConf("retry", "0");
     if (timeout.isEmpty()) {
         char value[64] = {};
@@ -341,6 +344,7 @@ QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
             lost = false;
             LOG("Reopened rig {}\n", port);
         }
+        uncache(*rig);
         // Only an answer read from the radio ends a silence: not a command it never acknowledges, nor a request
         // refused before it reached the radio.
         if (quiet) {
@@ -365,6 +369,15 @@ QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
             lost = true;
         }
         return errorEnvelope(lastError);
+    }
+}
+
+void RadioHost::uncache(KrRig& radio)
+{
+    char lifetime[64] = {};
+    radio.getConf("cache_timeout", lifetime);
+    if (qstrcmp(lifetime, "0") != 0) {
+        radio.setConf("cache_timeout", "0");
     }
 }
 

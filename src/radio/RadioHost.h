@@ -50,6 +50,8 @@ private:
     // After each open: answers come from the radio, never from Hamlib's cache, and a request the radio does not
     // answer is not sent again.
     void settle(KrRig& rig);
+    // Answers from the radio only: Hamlib's cache is told to keep nothing, and checked before each request.
+    static void uncache(KrRig& rig);
     void quieten(bool on);
     // One reading the radio has, to learn whether it answers; throws when it does not.
     void probe(KrRig& rig);
