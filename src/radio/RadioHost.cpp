@@ -13,7 +13,7 @@
 namespace {
 
 // Long enough for a radio that answers at all, short enough to notice at once when it is back.
-const int quietTimeoutMs = 300;
+const int quietTimeoutMs = 200;
 
 int codeOf(const RigException& failure)
 {

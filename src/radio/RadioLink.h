@@ -33,7 +33,7 @@ public:
     static constexpr int maxWaiting = 256;
     // A request under way this long: the radio, or its process, does not answer. Longer than any request takes
     // on a radio that answers, short enough for a page to hear of a silent one within seconds.
-    static constexpr int silentAfterMs = 3500;
+    static constexpr int silentAfterMs = 3000;
     // A request under way this long: the process is stuck, and a fresh one takes its place. Longer than a request
     // on a silent radio keeps Hamlib (under 20 s with Hamlib 4.6 and the FT-991's time-out).
     static constexpr int stuckAfterMs = 20000;
