@@ -97,15 +97,18 @@ void RadioLink::claim(const QVariant& found, uint model, const QString& speed, c
             reply(QVariantMap {{QStringLiteral("heldBy"), other->port}});
             return;
         }
-        // Closing (a moment) or still opening: what it comes to decides.
-        auto again = std::make_shared<QMetaObject::Connection>();
+        // Closing (a moment) or still opening: what it comes to decides, or its end.
+        auto again = std::make_shared<std::pair<QMetaObject::Connection, QMetaObject::Connection>>();
         const auto retry = [this, found, model, speed, reply, again] {
             const auto keep = again;
-            disconnect(*keep);
+            disconnect(keep->first);
+            disconnect(keep->second);
             claim(found, model, speed, reply);
         };
-        *again = other->abandoned ? connect(other, &QObject::destroyed, this, retry)
-                                  : connect(other, &RadioLink::openSettled, this, retry);
+        again->first = connect(other, &QObject::destroyed, this, retry);
+        if (!other->abandoned) {
+            again->second = connect(other, &RadioLink::openSettled, this, retry);
+        }
         return;
     }
     device = wanted;
