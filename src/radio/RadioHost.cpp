@@ -205,7 +205,6 @@ bool RadioHost::read(Reading& reading, const std::function<void()>& call)
         call();
         reading.answered = true;
         reading.strikes = 0;
-        heard = true;
         return true;
     } catch (const RigException& failure) {
         if (!reading.learnable || reading.answered || !lacks(failure) || writesSoFar() != before) {
@@ -285,7 +284,6 @@ QVariantMap RadioHost::control(const QVariantMap& request, KrRig& radio)
     if (op == QLatin1String("setFreq")) {
         radio.setFreq(request.value(QStringLiteral("freq")).toDouble(), RIG_VFO_CURR);
         const double readBack = radio.getFreq(RIG_VFO_CURR);
-        heard = true;
         return successEnvelope(QStringLiteral("Frequency set"), {{QStringLiteral("freq"), readBack}});
     }
     if (op == QLatin1String("setMode")) {
@@ -294,7 +292,6 @@ QVariantMap RadioHost::control(const QVariantMap& request, KrRig& radio)
         radio.setMode(bits, passband >= 0 ? passband : RIG_PASSBAND_NORMAL, RIG_VFO_CURR);
         pbwidth_t width = 0;
         const rmode_t readBack = radio.getMode(width, RIG_VFO_CURR);
-        heard = true;
         return successEnvelope(QStringLiteral("Mode set"),
                                {{QStringLiteral("mode"), QString::fromUtf8(rig_strrmode(readBack))},
                                 {QStringLiteral("passband"), int(width)}});
@@ -311,7 +308,6 @@ QVariantMap RadioHost::control(const QVariantMap& request, KrRig& radio)
             ::usleep(600000);
             readBack = int(radio.getPTT(RIG_VFO_CURR));
         }
-        heard = true;
         keyed = keyed && !(wanted == 0 && readBack == 0);
         return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), readBack}});
     }
@@ -326,7 +322,6 @@ QVariantMap RadioHost::control(const QVariantMap& request, KrRig& radio)
 
 QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
 {
-    heard = false;
     try {
         if (lost) {
             // Reopening a port that is not there costs Hamlib seconds: wait until the adapter is back.
@@ -363,10 +358,13 @@ QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
             LOG("Rig {}: {}\n", port, failure.message);
             failing = true;
         }
-        if (codeOf(failure) == RIG_ETIMEOUT && !heard) {
-            quieten(true);
-        } else if (codeOf(failure) == RIG_EIO) {
+        // Whatever failed, the next request first learns whether the radio answers at all: a radio that fell silent
+        // in the middle of a read, or whose silence Hamlib reports as a garbled answer (Hamlib 4.6's setPTT), is
+        // asked with the short time-out from now on.
+        if (codeOf(failure) == RIG_EIO) {
             lost = true;
+        } else {
+            quieten(true);
         }
         return errorEnvelope(lastError);
     }
@@ -391,7 +389,6 @@ void RadioHost::probe(KrRig& radio)
     } else if (!ptt.missing) {
         radio.getPTT(RIG_VFO_CURR);
     }
-    heard = true;
 }
 
 void RadioHost::quieten(bool on)

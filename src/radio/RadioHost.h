@@ -73,8 +73,6 @@ private:
     QByteArray timeout;
     bool quiet = false;
     bool lost = false;
-    // The radio answered during the request under way.
-    bool heard = false;
     // A setPTT that keys the transmitter went out and no release has followed.
     bool keyed = false;
     // Inside a run of failures: the long text has been logged once.

@@ -719,7 +719,7 @@ void Bench::floods()
                {},
                Report::Goal::AtMost,
                20);
-    // While the first 64 processes start on the same two cores.
+    // While the first 64 processes start, on the server's core: they inherit its pinning.
     report.add(QStringLiteral("connectRig of 400 silent radios: the 336 past the bound answered within (ms)"),
                refusedMs,
                {},
