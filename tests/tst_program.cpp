@@ -58,7 +58,7 @@ class TestProgram : public QObject
 private slots:
     void firstCopyServesSecondStops();
     void terminationClosesClientsNormally();
-    void radioProcessInheritsOnlyItsPipes();
+    void radioProcessBelongsToTheProgram();
     void pageGetsInPastIdleConnections();
     void lockFileThatCannotBeUsed_data();
     void lockFileThatCannotBeUsed();
@@ -132,10 +132,8 @@ void TestProgram::terminationClosesClientsNormally()
     QVERIFY2(teardown.filter("]: Warning: ").isEmpty(), qPrintable(teardown.join('\n')));
 }
 
-void TestProgram::radioProcessInheritsOnlyItsPipes()
+void TestProgram::radioProcessBelongsToTheProgram()
 {
-    // Hamlib's library opens sockets as it loads: a radio's process must not get them, nor anything else of the
-    // program's but the pipes it talks through.
     ProgramRun orvessa;
     const quint16 port = ServiceHost::freeTcpPort();
     orvessa.storePort(port);
@@ -147,9 +145,11 @@ void TestProgram::radioProcessInheritsOnlyItsPipes()
     QCOMPARE(client.call("connectRig", QJsonArray {radio.port, SimRadio::modelId, "38400"}).toObject(),
              QJsonObject({{"Success", "Rig connected"}}));
     QCOMPARE(radio.hosts().size(), 1);
+
+    // Hamlib's library opens sockets as it loads: the radio's process must not get them, nor anything else of the
+    // program's but its standard input, output and error, three pipes to the program.
     const QMap<int, QString> parent = openFiles(orvessa.process.processId());
     const QMap<int, QString> child = openFiles(radio.hosts().first());
-    // Its standard input, output and error are three pipes to the program; what else it shares was inherited.
     QSet<QString> pipes;
     QStringList inherited;
     for (auto file = child.cbegin(); file != child.cend(); ++file) {
@@ -163,6 +163,14 @@ void TestProgram::radioProcessInheritsOnlyItsPipes()
         }
     }
     QVERIFY2(parent.size() > 3 && inherited.isEmpty() && pipes.size() <= 3, qPrintable(inherited.join(", ")));
+
+    // It never outlives the program, not even waiting inside Hamlib, where the end of its pipe goes unnoticed.
+    radio.setAnswering(false);
+    client.request("rigInfo", QJsonArray {radio.port});
+    QTest::qWait(300);
+    orvessa.signal(SIGKILL);
+    QCOMPARE(orvessa.waitForExit(), -1);
+    QTRY_VERIFY_WITH_TIMEOUT(radio.hosts().isEmpty(), 1000);
 }
 
 void TestProgram::pageGetsInPastIdleConnections()

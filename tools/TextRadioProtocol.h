@@ -13,6 +13,7 @@ public:
     // command the radio refuses, an empty array where it stays silent (every accepted set command).
     QByteArray answer(const QByteArray& command) final;
     QByteArray printable(const QByteArray& command) const override { return command + ';'; }
+    QByteArray refusal(const QByteArray&) const override { return refused; }
 
 protected:
     static const QByteArray refused;

@@ -6,22 +6,45 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 // Long enough for a radio that answers at all, short enough to notice at once when it is back.
-const char* const quietTimeoutMs = "300";
+const int quietTimeoutMs = 200;
 
 int codeOf(const RigException& failure)
 {
     return std::abs(failure.errorno);
 }
 
-// Hamlib says so before any serial traffic: the model has no such reading.
+// Hamlib's words for a reading the model lacks. It says the same of a refusal the radio sent back (a Yaesu's
+// "N;"): only when nothing went to the radio is it Hamlib's own knowledge.
 bool lacks(const RigException& failure)
 {
     return codeOf(failure) == RIG_ENAVAIL || codeOf(failure) == RIG_ENIMPL;
+}
+
+// The write calls this thread has made so far: unchanged across a Hamlib call, nothing went to the radio. Hamlib
+// 4.6's own threads write elsewhere: only this thread's count tells.
+qint64 writesSoFar()
+{
+    static qint64 unknown = 0;
+    char text[1024];
+    const int file = ::open("/proc/thread-self/io", O_RDONLY | O_CLOEXEC);
+    const ssize_t got = file < 0 ? -1 : ::read(file, text, sizeof text - 1);
+    if (file >= 0) {
+        ::close(file);
+    }
+    const char* found = nullptr;
+    if (got > 0) {
+        text[got] = '\0';
+        found = std::strstr(text, "syscw:");
+    }
+    // Unknown, every call counts as one that talked to the radio: nothing is taken for missing on this ground.
+    return found ? std::strtoll(found + 6, nullptr, 10) : --unknown;
 }
 
 vfo_t vfoFromText(const QString& text)
@@ -61,11 +84,11 @@ QVariant RadioHost::handle(const QVariantMap& request)
     const QString op = request.value(QStringLiteral("op")).toString();
     if (op == QLatin1String("resolve")) {
         // The device the port text names, its links resolved: one device is opened under one name only. By the
-        // C library, not QFileInfo, whose file names start Qt's locale machinery: megabytes for each radio.
+        // C library, not QFileInfo, whose file names start Qt's locale machinery: megabytes for each radio. A name
+        // that resolves to nothing is no device: it matches no other.
         char canonical[PATH_MAX];
         const QByteArray name = request.value(QStringLiteral("port")).toString().toUtf8();
-        return ::realpath(name.constData(), canonical) ? QVariant(QString::fromUtf8(canonical))
-                                                       : request.value(QStringLiteral("port"));
+        return ::realpath(name.constData(), canonical) ? QString::fromUtf8(canonical) : QString(QLatin1String(""));
     }
     if (op == QLatin1String("open")) {
         return open(request.value(QStringLiteral("port")).toString(),
@@ -78,14 +101,41 @@ QVariant RadioHost::handle(const QVariantMap& request)
     if (op == QLatin1String("status")) {
         return use([this](KrRig& radio) { return status(radio); });
     }
+    if (op == QLatin1String("release")) {
+        return release(request.value(QStringLiteral("why")).toString());
+    }
+    // A name Hamlib does not know is refused before the radio is asked anything.
+    if (op == QLatin1String("setMode")
+        && rig_parse_mode(request.value(QStringLiteral("mode")).toString().toUtf8().constData()) == RIG_MODE_NONE) {
+        return errorEnvelope(QStringLiteral("Invalid mode"));
+    }
     return use([this, &request](KrRig& radio) { return control(request, radio); });
 }
 
 void RadioHost::configure(KrRig& radio) const
 {
     radio.setConf("rig_pathname", port.toUtf8().constData());
-    radio.setConf("serial_speed", speed.toUtf8().constData());
-    radio.setConf("cache_timeout", "150");
+    // Hamlib refuses a serial speed for a radio on any other port: it could never be opened.
+    if (radio.caps->port_type == RIG_PORT_SERIAL) {
+        radio.setConf("serial_speed", speed.toUtf8().constData());
+    }
+}
+
+void RadioHost::settle(KrRig& radio)
+{
+    // Hamlib 4.6 sets these anew in each open, and a thread it starts there sets the cache's lifetime once more
+    // about a millisecond after the open returns: they follow it, after a moment.
+    ::usleep(60000);
+    uncache(radio);
+    radio.setConf("retry", "0");
+    if (timeout.isEmpty()) {
+        char value[64] = {};
+        radio.getConf("timeout", value);
+        timeout = value;
+    }
+    if (quiet) {
+        radio.setConf("timeout", QByteArray::number(qMin(quietTimeoutMs, timeout.toInt())).constData());
+    }
 }
 
 QVariantMap RadioHost::open(const QString& port_, uint model, const QString& speed_)
@@ -99,13 +149,9 @@ QVariantMap RadioHost::open(const QString& port_, uint model, const QString& spe
         configure(*opened);
         logMessage("connectRig", __LINE__, "Openeing rig {} {}\n", port, speed);
         opened->open();
+        settle(*opened);
         opened->getFreq(RIG_VFO_CURR);
         logMessage("connectRig", __LINE__, "Freq\n");
-        char value[64] = {};
-        opened->getConf("timeout", value);
-        timeout = value;
-        opened->getConf("retry", value);
-        retry = value;
         rig = std::move(opened);
         failing = false;
         learnReadings();
@@ -154,12 +200,14 @@ bool RadioHost::read(Reading& reading, const std::function<void()>& call)
     if (reading.missing) {
         return false;
     }
+    const qint64 before = writesSoFar();
     try {
         call();
+        reading.answered = true;
         reading.strikes = 0;
         return true;
     } catch (const RigException& failure) {
-        if (!lacks(failure)) {
+        if (!reading.learnable || reading.answered || !lacks(failure) || writesSoFar() != before) {
             throw;
         }
         markMissing(reading, "Hamlib has no such reading for this model");
@@ -172,7 +220,7 @@ bool RadioHost::strike(Reading& reading)
     if (++reading.strikes < 3) {
         return false;
     }
-    markMissing(reading, "it failed three times in a row while the radio answered");
+    markMissing(reading, "it went unanswered three times in a row while the radio answered");
     return true;
 }
 
@@ -191,12 +239,12 @@ QVariantMap RadioHost::status(KrRig& radio)
         })) {
         missing << mode.key;
     }
-    // The radio answered so far: a reading that fails now may be one its firmware lacks.
+    // The radio answered so far: a reading that has never answered may be one its firmware lacks.
     const auto readOrStrike = [this](Reading& reading, const std::function<void()>& call) {
         try {
             return read(reading, call);
         } catch (const RigException&) {
-            if (!strike(reading)) {
+            if (reading.answered || !strike(reading)) {
                 throw;
             }
             return false;
@@ -235,14 +283,11 @@ QVariantMap RadioHost::control(const QVariantMap& request, KrRig& radio)
     const QString op = request.value(QStringLiteral("op")).toString();
     if (op == QLatin1String("setFreq")) {
         radio.setFreq(request.value(QStringLiteral("freq")).toDouble(), RIG_VFO_CURR);
-        return successEnvelope(QStringLiteral("Frequency set"),
-                               {{QStringLiteral("freq"), radio.getFreq(RIG_VFO_CURR)}});
+        const double readBack = radio.getFreq(RIG_VFO_CURR);
+        return successEnvelope(QStringLiteral("Frequency set"), {{QStringLiteral("freq"), readBack}});
     }
     if (op == QLatin1String("setMode")) {
         const rmode_t bits = rig_parse_mode(request.value(QStringLiteral("mode")).toString().toUtf8().constData());
-        if (bits == RIG_MODE_NONE) {
-            return errorEnvelope(QStringLiteral("Invalid mode"));
-        }
         const int passband = request.value(QStringLiteral("passband")).toInt();
         radio.setMode(bits, passband >= 0 ? passband : RIG_PASSBAND_NORMAL, RIG_VFO_CURR);
         pbwidth_t width = 0;
@@ -252,8 +297,19 @@ QVariantMap RadioHost::control(const QVariantMap& request, KrRig& radio)
                                 {QStringLiteral("passband"), int(width)}});
     }
     if (op == QLatin1String("setPTT")) {
-        radio.setPTT(static_cast<ptt_t>(request.value(QStringLiteral("ptt")).toInt()), RIG_VFO_CURR);
-        return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), int(radio.getPTT(RIG_VFO_CURR))}});
+        const int wanted = request.value(QStringLiteral("ptt")).toInt();
+        // Before the call: a radio may key on a command it never acknowledges.
+        keyed = keyed || wanted != 0;
+        radio.setPTT(static_cast<ptt_t>(wanted), RIG_VFO_CURR);
+        int readBack = int(radio.getPTT(RIG_VFO_CURR));
+        // Hamlib's Kenwood backend answers from its copy of the radio's status line for half a second, the set
+        // notwithstanding: a state that still looks unchanged is read again once that copy is stale.
+        if ((readBack != 0) != (wanted != 0)) {
+            ::usleep(600000);
+            readBack = int(radio.getPTT(RIG_VFO_CURR));
+        }
+        keyed = keyed && !(wanted == 0 && readBack == 0);
+        return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), readBack}});
     }
     if (op == QLatin1String("setVFO")) {
         const QString vfo = request.value(QStringLiteral("vfo")).toString();
@@ -279,13 +335,19 @@ QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
             }
             configure(*rig);
             rig->open();
+            settle(*rig);
             lost = false;
             LOG("Reopened rig {}\n", port);
         }
-        QVariantMap result = work(*rig);
-        // Only an answer of the radio ends a silence: a request refused before it reached the radio does not.
-        if (!result.contains(QStringLiteral("Error"))) {
+        uncache(*rig);
+        // Only an answer read from the radio ends a silence: not a command it never acknowledges, nor a request
+        // refused before it reached the radio.
+        if (quiet) {
+            probe(*rig);
             quieten(false);
+        }
+        QVariantMap result = work(*rig);
+        if (!result.contains(QStringLiteral("Error"))) {
             failing = false;
         }
         return result;
@@ -296,12 +358,36 @@ QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
             LOG("Rig {}: {}\n", port, failure.message);
             failing = true;
         }
-        if (codeOf(failure) == RIG_ETIMEOUT) {
-            quieten(true);
-        } else if (codeOf(failure) == RIG_EIO) {
+        // Whatever failed, the next request first learns whether the radio answers at all: a radio that fell silent
+        // in the middle of a read, or whose silence Hamlib reports as a garbled answer (Hamlib 4.6's setPTT), is
+        // asked with the short time-out from now on.
+        if (codeOf(failure) == RIG_EIO) {
             lost = true;
+        } else {
+            quieten(true);
         }
         return errorEnvelope(lastError);
+    }
+}
+
+void RadioHost::uncache(KrRig& radio)
+{
+    char lifetime[64] = {};
+    radio.getConf("cache_timeout", lifetime);
+    if (qstrcmp(lifetime, "0") != 0) {
+        radio.setConf("cache_timeout", "0");
+    }
+}
+
+void RadioHost::probe(KrRig& radio)
+{
+    pbwidth_t width = 0;
+    if (!freq.missing) {
+        radio.getFreq(RIG_VFO_CURR);
+    } else if (!mode.missing) {
+        radio.getMode(width, RIG_VFO_CURR);
+    } else if (!ptt.missing) {
+        radio.getPTT(RIG_VFO_CURR);
     }
 }
 
@@ -312,10 +398,23 @@ void RadioHost::quieten(bool on)
     }
     quiet = on;
     try {
-        rig->setConf("timeout", on ? quietTimeoutMs : timeout.constData());
-        rig->setConf("retry", on ? "0" : retry.constData());
+        rig->setConf("timeout",
+                     on ? QByteArray::number(qMin(quietTimeoutMs, timeout.toInt())).constData() : timeout.constData());
     } catch (const RigException& failure) {
         LOG("{}\n", failure.message);
+    }
+}
+
+QVariantMap RadioHost::release(const QString& why)
+{
+    try {
+        rig->setPTT(RIG_PTT_OFF, RIG_VFO_CURR);
+        keyed = false;
+        LOG("Rig {}: PTT released ({})\n", port, why);
+        return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), 0}});
+    } catch (const RigException& failure) {
+        LOG("Rig {}: cannot release PTT ({}): {}\n", port, why, failureText(failure));
+        return errorEnvelope(failureText(failure));
     }
 }
 
@@ -323,6 +422,9 @@ void RadioHost::close()
 {
     if (!rig) {
         return;
+    }
+    if (keyed) {
+        release(QStringLiteral("closing"));
     }
     try {
         rig->close();

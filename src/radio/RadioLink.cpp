@@ -6,6 +6,9 @@
 #include <QCoreApplication>
 #include <QPointer>
 
+#include <memory>
+#include <unistd.h>
+
 namespace {
 
 QString& programOverride()
@@ -16,6 +19,19 @@ QString& programOverride()
 
 // What a page is told when the radio's host is gone: to it, the radio stopped answering on its port.
 const char* const lostText = "IO error";
+// What a page is told while the request under way goes unanswered: Hamlib's words for a radio that does not answer.
+const char* const silentText = "Communication timed out";
+
+void writeLogLine(const QByteArray& line)
+{
+    if (line.isEmpty()) {
+        return;
+    }
+    try {
+        logdetail::writeLine(line.toStdString());
+    } catch (const std::exception&) {
+    }
+}
 
 } // namespace
 
@@ -23,11 +39,13 @@ RadioLink::RadioLink(const QString& port_, QObject* parent)
     : QObject(parent)
     , port(port_)
 {
-    // Far past any time-out and retries of Hamlib's: the host is stuck, not waiting for the radio.
+    silence.setSingleShot(true);
+    silence.setInterval(silentAfterMs);
+    connect(&silence, &QTimer::timeout, this, &RadioLink::fallSilent);
     watchdog.setSingleShot(true);
-    watchdog.setInterval(60000);
+    watchdog.setInterval(stuckAfterMs);
     connect(&watchdog, &QTimer::timeout, this, [this] {
-        LOG("Rig {}: its host has not answered for a minute: ending it\n", port);
+        LOG("Rig {}: its host has not answered for {} s: ending it\n", port, stuckAfterMs / 1000);
         if (process) {
             process->kill();
         }
@@ -57,9 +75,9 @@ void RadioLink::setProgram(const QString& path)
 void RadioLink::open(uint model, const QString& speed, Reply reply)
 {
     // The device is found by the process: a path on a hung mount holds up this radio only.
-    queue(
-        {{{QStringLiteral("op"), QStringLiteral("resolve")}, {QStringLiteral("port"), port}},
-         [this, model, speed, reply = std::move(reply)](const QVariant& found) { claim(found, model, speed, reply); }});
+    queue({{{QStringLiteral("op"), QStringLiteral("resolve")}, {QStringLiteral("port"), port}},
+           [this, model, speed, reply = std::move(reply)](const QVariant& found) { claim(found, model, speed, reply); },
+           Kind::own});
 }
 
 void RadioLink::claim(const QVariant& found, uint model, const QString& speed, const Reply& reply)
@@ -70,18 +88,26 @@ void RadioLink::claim(const QVariant& found, uint model, const QString& speed, c
     }
     const QString wanted = found.toString();
     // The same device under another name (a link to it, a "../" form) would get a second handle on one port, and
-    // the two would talk across each other.
+    // the two would talk across each other. A name that resolves to no device matches none.
     for (RadioLink* other : parent()->findChildren<RadioLink*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (other == this || other->device != wanted) {
+        if (other == this || wanted.isEmpty() || other->device != wanted) {
             continue;
         }
-        if (other->abandoned) {
-            // A radio just disconnected on this device is still closing: a moment, at most a second.
-            connect(other, &QObject::destroyed, this, [this, found, model, speed, reply] {
-                claim(found, model, speed, reply);
-            });
-        } else {
+        if (other->isConnected() && !other->abandoned) {
             reply(QVariantMap {{QStringLiteral("heldBy"), other->port}});
+            return;
+        }
+        // Closing (a moment) or still opening: what it comes to decides, or its end.
+        auto again = std::make_shared<std::pair<QMetaObject::Connection, QMetaObject::Connection>>();
+        const auto retry = [this, found, model, speed, reply, again] {
+            const auto keep = again;
+            disconnect(keep->first);
+            disconnect(keep->second);
+            claim(found, model, speed, reply);
+        };
+        again->first = connect(other, &QObject::destroyed, this, retry);
+        if (!other->abandoned) {
+            again->second = connect(other, &RadioLink::openSettled, this, retry);
         }
         return;
     }
@@ -90,21 +116,32 @@ void RadioLink::claim(const QVariant& found, uint model, const QString& speed, c
                                {QStringLiteral("port"), port},
                                {QStringLiteral("model"), model},
                                {QStringLiteral("speed"), speed}};
-    queue({request, [this, request, reply](const QVariant& answer) {
+    queue({request,
+           [this, request, reply](const QVariant& answer) {
                if (answer.toMap().contains(QStringLiteral("info"))) {
                    reopen = request;
                }
+               QPointer<RadioLink> alive(this);
                reply(answer);
-           }});
+               if (alive) {
+                   emit openSettled();
+               }
+           },
+           Kind::own});
 }
 
 int RadioLink::pageRequests() const
 {
-    return int(std::count_if(waiting.cbegin(), waiting.cend(), [](const Pending& pending) { return !pending.read; }));
+    return int(std::count_if(
+        waiting.cbegin(), waiting.cend(), [](const Pending& pending) { return pending.kind == Kind::page; }));
 }
 
 bool RadioLink::ask(const QVariantMap& request, Reply reply)
 {
+    if (silent) {
+        reply(errorEnvelope(QString::fromLatin1(silentText)));
+        return true;
+    }
     if (pageRequests() >= maxWaiting) {
         if (!refusing) {
             LOG("Rig {} busy: {} requests wait for it, refusing more\n", port, maxWaiting);
@@ -117,9 +154,14 @@ bool RadioLink::ask(const QVariantMap& request, Reply reply)
     return true;
 }
 
+void RadioLink::insist(const QVariantMap& request, Reply reply)
+{
+    queue({request, std::move(reply), Kind::own});
+}
+
 void RadioLink::read(Reply reply)
 {
-    queue({{{QStringLiteral("op"), QStringLiteral("status")}}, std::move(reply), true});
+    queue({{{QStringLiteral("op"), QStringLiteral("status")}}, std::move(reply), Kind::read});
 }
 
 void RadioLink::queue(Pending pending)
@@ -153,37 +195,72 @@ void RadioLink::pump()
                                    answerAll(answer);
                                }
                            },
-                           true};
+                           Kind::own};
     } else {
         running = std::move(waiting.front());
         waiting.pop_front();
     }
-    process->write(RadioFrames::encode(running->request));
+    const QByteArray frame = RadioFrames::encode(running->request);
+    if (frame.size() - 4 > maxRequestBytes) {
+        LOG("Rig {}: a request of {} bytes not sent: past the bound of the pipe\n", port, frame.size());
+        Pending refused = std::move(*running);
+        running.reset();
+        QPointer<RadioLink> alive(this);
+        refused.reply(errorEnvelope(QStringLiteral("Invalid params")));
+        if (alive) {
+            pump();
+        }
+        return;
+    }
+    process->write(frame);
+    silence.start();
     watchdog.start();
 }
 
 bool RadioLink::startHost()
 {
+    const QString path = program();
+    if (::access(path.toLocal8Bit().constData(), X_OK) != 0) {
+        failToStart(qt_error_string(errno));
+        return false;
+    }
     process = new QProcess(this);
     connect(process, &QProcess::readyReadStandardOutput, this, &RadioLink::readAnswers);
-    connect(process, &QProcess::readyReadStandardError, this, [this] { forwardLog(false); });
+    connect(process, &QProcess::readyReadStandardError, this, &RadioLink::forwardLog);
     connect(process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this, &RadioLink::hostEnded);
     connect(process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart || !process) {
-            return;
+        if (error == QProcess::FailedToStart && process) {
+            failToStart(process->errorString());
         }
-        LOG("Cannot start {}: {}\n", program(), process->errorString());
-        process->deleteLater();
-        process = nullptr;
-        failure = QString::fromLatin1(lostText);
-        lastFailure.start();
-        running.reset();
-        answerAll(errorEnvelope(failure));
     });
     opened = false;
     frames = RadioFrames();
-    process->start(program(), {QString::number(QCoreApplication::applicationPid())});
+    logLines = RadioLogLines();
+    process->start(path, {QString::number(QCoreApplication::applicationPid())});
     return process != nullptr;
+}
+
+void RadioLink::failToStart(const QString& why)
+{
+    LOG("Cannot start {}: {}\n", program(), why);
+    if (process) {
+        disconnect(process, nullptr, this, nullptr);
+        process->deleteLater();
+        process = nullptr;
+    }
+    silence.stop();
+    watchdog.stop();
+    failure = QString::fromLatin1(lostText);
+    lastFailure.start();
+    std::optional<Pending> lost = std::move(running);
+    running.reset();
+    QPointer<RadioLink> alive(this);
+    if (lost) {
+        lost->reply(errorEnvelope(failure));
+    }
+    if (alive) {
+        answerAll(errorEnvelope(failure));
+    }
 }
 
 void RadioLink::readAnswers()
@@ -198,7 +275,9 @@ void RadioLink::readAnswers()
         if (!answer) {
             break;
         }
+        silence.stop();
         watchdog.stop();
+        silent = false;
         Pending done = std::move(*running);
         running.reset();
         if (done.request.value(QStringLiteral("op")) == QLatin1String("open")
@@ -209,6 +288,10 @@ void RadioLink::readAnswers()
         if (!alive || !process) {
             return;
         }
+        if (abandoned) {
+            idle();
+            return;
+        }
         pump();
     }
     if (frames.broken()) {
@@ -217,51 +300,72 @@ void RadioLink::readAnswers()
     }
 }
 
-void RadioLink::forwardLog(bool all)
+void RadioLink::forwardLog()
 {
-    if (process) {
-        logPending += process->readAllStandardError();
+    if (!process) {
+        return;
     }
     // The host's lines are whole log lines already: they join this process's log as they are.
-    for (int end; (end = logPending.indexOf('\n')) >= 0;) {
-        try {
-            logdetail::writeLine(logPending.left(end + 1).toStdString());
-        } catch (const std::exception&) {
-        }
-        logPending.remove(0, end + 1);
+    for (const QByteArray& line : logLines.append(process->readAllStandardError())) {
+        writeLogLine(line);
     }
-    if (all && !logPending.isEmpty()) {
-        try {
-            logdetail::writeLine(logPending.toStdString() + "\n");
-        } catch (const std::exception&) {
+}
+
+void RadioLink::fallSilent()
+{
+    silent = true;
+    // Each would wait as long: told now what the radio is doing, without reaching it.
+    std::deque<Pending> all;
+    all.swap(waiting);
+    std::deque<Pending> kept;
+    QPointer<RadioLink> alive(this);
+    for (Pending& pending : all) {
+        if (pending.kind != Kind::page) {
+            kept.push_back(std::move(pending));
+            continue;
         }
-        logPending.clear();
+        pending.reply(errorEnvelope(QString::fromLatin1(silentText)));
+        if (!alive) {
+            return;
+        }
+    }
+    waiting.insert(waiting.begin(), std::make_move_iterator(kept.begin()), std::make_move_iterator(kept.end()));
+    // A disconnect waits for no silent radio.
+    if (closed && process) {
+        process->kill();
     }
 }
 
 void RadioLink::hostEnded(int exitCode, QProcess::ExitStatus exitStatus)
 {
-    forwardLog(true);
+    forwardLog();
+    writeLogLine(logLines.rest());
+    silence.stop();
     watchdog.stop();
     process->deleteLater();
     process = nullptr;
     opened = false;
-    if (abandoned) {
-        deleteLater();
-        return;
+    const bool wasSilent = silent;
+    silent = false;
+    if (!abandoned) {
+        LOG("Rig {}: its host ended: {}\n",
+            port,
+            exitStatus == QProcess::CrashExit ? QStringLiteral("killed by a signal")
+                                              : QStringLiteral("exit status %1").arg(exitCode));
     }
-    LOG("Rig {}: its host ended: {}\n",
-        port,
-        exitStatus == QProcess::CrashExit ? QStringLiteral("killed by a signal")
-                                          : QStringLiteral("exit status %1").arg(exitCode));
-    const bool reading = running && running->read;
+    const bool reading = running && running->kind == Kind::read;
     QPointer<RadioLink> alive(this);
     if (running) {
         Pending lost = std::move(*running);
         running.reset();
-        lost.reply(errorEnvelope(QString::fromLatin1(lostText)));
+        lost.reply(errorEnvelope(QString::fromLatin1(wasSilent ? silentText : lostText)));
     }
     if (!alive) {
+        return;
+    }
+    if (abandoned) {
+        idle();
+        deleteLater();
         return;
     }
     // A read in flight told the subscribers itself.
@@ -284,47 +388,84 @@ void RadioLink::answerAll(const QVariant& answer)
     }
 }
 
-void RadioLink::abandon(const QVariant& answer)
+void RadioLink::close(const QVariant& answer, const std::function<void()>& done)
 {
     abandoned = true;
-    watchdog.stop();
-    std::optional<Pending> current = std::move(running);
-    running.reset();
     std::deque<Pending> queued;
     queued.swap(waiting);
-    if (current && !current->read) {
-        current->reply(answer);
-    }
+    QPointer<RadioLink> alive(this);
+    // What had not reached the radio is not done: answered first, in order. Reads and releases are dropped: the
+    // host releases PTT itself before it closes the radio.
     for (Pending& pending : queued) {
-        if (!pending.read) {
+        if (pending.kind == Kind::page) {
             pending.reply(answer);
+            if (!alive) {
+                return;
+            }
         }
     }
+    closed = done;
+    if (!process) {
+        idle();
+        deleteLater();
+    } else if (!running) {
+        idle();
+    } else if (silent) {
+        process->kill();
+    }
+}
+
+void RadioLink::idle()
+{
+    if (!abandoned) {
+        return;
+    }
+    if (closed) {
+        const std::function<void()> done = std::move(closed);
+        closed = nullptr;
+        done();
+    }
+    if (process && process->state() != QProcess::NotRunning) {
+        // Idle, it releases PTT and closes the radio as a disconnect should; a radio that does not answer holds
+        // it up for its time-out at most.
+        process->closeWriteChannel();
+        QTimer::singleShot(3000, this, [this] {
+            if (process) {
+                process->kill();
+            }
+        });
+    }
+}
+
+void RadioLink::abandon()
+{
+    abandoned = true;
+    closed = nullptr;
+    waiting.clear();
     if (!process) {
         deleteLater();
         return;
     }
-    // Busy in Hamlib, it may stay there for seconds; idle, it closes the radio as a disconnect should.
-    if (current) {
-        process->kill();
-    } else {
-        process->closeWriteChannel();
-    }
-    QTimer::singleShot(1000, this, [this] {
-        if (process) {
-            process->kill();
-        }
-    });
+    process->kill();
 }
 
 void RadioLink::endAll(const QList<RadioLink*>& links, int withinMs)
 {
     QElapsedTimer clock;
     clock.start();
+    // Nobody is answered any more; each host finishes what it is doing, releases PTT if Orvessa keyed it, closes
+    // its radio and ends, its log lines still forwarded.
     for (RadioLink* link : links) {
         link->abandoned = true;
+        link->closed = nullptr;
+        link->waiting.clear();
+        link->running.reset();
+        link->silence.stop();
+        link->watchdog.stop();
         if (link->process) {
-            link->running ? link->process->kill() : link->process->closeWriteChannel();
+            disconnect(link->process, &QProcess::readyReadStandardOutput, link, nullptr);
+            disconnect(link->process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), link, nullptr);
+            link->process->closeWriteChannel();
         }
     }
     for (RadioLink* link : links) {
@@ -333,9 +474,13 @@ void RadioLink::endAll(const QList<RadioLink*>& links, int withinMs)
         }
     }
     for (RadioLink* link : links) {
-        if (link->process) {
+        if (link->process && link->process->state() != QProcess::NotRunning) {
             link->process->kill();
             link->process->waitForFinished(200);
+        }
+        if (link->process) {
+            link->forwardLog();
+            writeLogLine(link->logLines.rest());
         }
     }
 }

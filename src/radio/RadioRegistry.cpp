@@ -70,16 +70,38 @@ QVariantMap invalidParams()
     return errorEnvelope(QStringLiteral("Invalid params"));
 }
 
+QVariantMap busy()
+{
+    return errorEnvelope(QStringLiteral("Rig busy: too many requests are waiting for it"));
+}
+
+// Hamlib takes the port text of any model for a network address unless it is a path: only models that speak over
+// the network get one.
+bool speaksOverNetwork(uint model)
+{
+    const rig_caps* const caps = rig_get_caps(rig_model_t(model));
+    return caps && (caps->port_type == RIG_PORT_NETWORK || caps->port_type == RIG_PORT_UDP_NETWORK);
+}
+
+bool isSetPTT(const QVariantMap& request)
+{
+    return request.value(QStringLiteral("op")) == QLatin1String("setPTT");
+}
+
 } // namespace
 
 RadioRegistry::RadioRegistry(QObject* parent)
     : QObject(parent)
     , pushTimer(this)
+    , tickDeadline(this)
 {
     buildRigCatalogue();
     connect(&pushTimer, &QTimer::timeout, this, &RadioRegistry::rigInfoPush);
     pushTimer.setInterval(250);
     pushTimer.start();
+    tickDeadline.setSingleShot(true);
+    tickDeadline.setInterval(200);
+    connect(&tickDeadline, &QTimer::timeout, this, &RadioRegistry::flushTick);
 }
 
 RadioRegistry::~RadioRegistry() = default;
@@ -89,7 +111,14 @@ void RadioRegistry::shutDown(int withinMs)
     const QList<RadioLink*> links = findChildren<RadioLink*>(QString(), Qt::FindDirectChildrenOnly);
     rigs.clear();
     rigInfoSubscribers.clear();
+    tickDone.clear();
+    tickReading.clear();
     RadioLink::endAll(links, withinMs);
+}
+
+bool RadioRegistry::tooLong(const QString& text)
+{
+    return text.size() > maxTextBytes || (text.size() * 3 > maxTextBytes && text.toUtf8().size() > maxTextBytes);
 }
 
 void RadioRegistry::buildRigCatalogue()
@@ -142,25 +171,67 @@ MyFuture RadioRegistry::withRig(const QString& port, const RigWork& work)
     return MyFuture::answer([this, port, work](const Reply& reply) { runWithRig(port, work, reply); });
 }
 
-void RadioRegistry::runWithRig(const QString& port, const RigWork& work, const Reply& reply)
+void RadioRegistry::runWithRig(const QString& port, const RigWork& work, const Reply& reply, bool connect)
 {
     const auto found = rigs.find(port);
     if (found == rigs.end()) {
         reply(errorEnvelope(QStringLiteral("Rig not connected")));
-    } else if (!found->open) {
-        found->afterOpen.append([this, port, work, reply] { runWithRig(port, work, reply); });
-    } else {
+    } else if (found->open) {
         work(*found, reply);
+    } else if (found->afterOpen.size() >= RadioLink::maxWaiting) {
+        // What waits for an open is bounded as what waits for an open radio.
+        refuseBusy(port, *found, reply);
+    } else {
+        found->afterOpen.append(
+            {[this, port, work, reply, connect] { runWithRig(port, work, reply, connect); }, reply, connect});
     }
 }
 
-MyFuture RadioRegistry::ask(const QString& port, const QVariantMap& request)
+void RadioRegistry::refuseBusy(const QString& port, ConnectedRig& rig, const Reply& reply)
 {
-    return withRig(port, [request](ConnectedRig& rig, const Reply& reply) {
-        if (!rig.link->ask(request, reply)) {
-            reply(errorEnvelope(QStringLiteral("Rig busy: too many requests are waiting for it")));
-        }
-    });
+    if (!rig.refusing) {
+        LOG("Rig {} busy: {} requests wait for it, refusing more\n", port, RadioLink::maxWaiting);
+        rig.refusing = true;
+    }
+    reply(busy());
+}
+
+void RadioRegistry::request(const QString& port, const QVariantMap& request, QObject* caller, const Reply& reply)
+{
+    const QPointer<QObject> by = caller;
+    runWithRig(
+        port,
+        [this, port, request, by](ConnectedRig& rig, const Reply& answer) {
+            RadioLink* const link = rig.link;
+            const bool releases = isSetPTT(request) && request.value(QStringLiteral("ptt")).toInt() == 0;
+            const Reply told = [this, port, link, releases, answer](const QVariant& result) {
+                const auto found = rigs.find(port);
+                const QVariantMap outcome = result.toMap();
+                if (releases && found != rigs.end() && found->link == link
+                    && outcome.contains(QStringLiteral("Success"))
+                    && outcome.value(QStringLiteral("ptt")).toInt() == 0) {
+                    found->keyer = nullptr;
+                }
+                answer(result);
+            };
+            if (!link->ask(request, told)) {
+                answer(busy());
+                return;
+            }
+            rig.refusing = false;
+            // Whether or not the radio says so, it may be transmitting from now on: its keyer's going releases it.
+            if (isSetPTT(request) && !releases) {
+                rig.keyer = by;
+            }
+        },
+        reply);
+}
+
+MyFuture RadioRegistry::ask(const QString& port, const QVariantMap& request, QObject* caller)
+{
+    const QPointer<QObject> by = caller;
+    return MyFuture::answer(
+        [this, port, request, by](const Reply& reply) { RadioRegistry::request(port, request, by, reply); });
 }
 
 MyFuture RadioRegistry::connectRig(const QString& serial,
@@ -168,7 +239,7 @@ MyFuture RadioRegistry::connectRig(const QString& serial,
                                    const QString& serial_speed,
                                    jcon::JsonRpcEndpoint* caller)
 {
-    if (serial.isNull() || serial_speed.isNull()) {
+    if (serial.isNull() || serial_speed.isNull() || tooLong(serial) || tooLong(serial_speed)) {
         return MyFuture::ready(invalidParams());
     }
     LOG("IP: {}\n", peerText(caller));
@@ -191,11 +262,39 @@ void RadioRegistry::connectPort(const QString& port, uint model, const QString& 
     }
     if (found != rigs.end()) {
         // Answered as if sent once the first open is over: connected then, or tried again.
-        found->afterOpen.append([this, port, model, speed, reply] { connectPort(port, model, speed, reply); });
+        runWithRig(
+            port,
+            [this, port, model, speed](ConnectedRig&, const Reply& again) { connectPort(port, model, speed, again); },
+            reply,
+            true);
         return;
     }
+    if (!speaksOverNetwork(model) && !port.startsWith(QLatin1Char('/'))) {
+        LOG("Rig {}: not a device path: the radio's port is a path such as /dev/ttyUSB0; Hamlib would take this "
+            "for a network address\n",
+            port);
+        reply(errorEnvelope(QStringLiteral("Cannot connect rig")));
+        return;
+    }
+    if (findChildren<RadioLink*>(QString(), Qt::FindDirectChildrenOnly).size() >= maxRadios) {
+        if (!atRadioLimit) {
+            LOG("Rig {}: not connected: {} radio processes run already, the most Orvessa starts at once\n",
+                port,
+                maxRadios);
+            atRadioLimit = true;
+        }
+        QVariantMap refused = errorEnvelope(QStringLiteral("Cannot connect rig"));
+        refused.insert(QStringLiteral("reason"),
+                       QStringLiteral("Orvessa runs at most %1 radios at once, counting those being connected or "
+                                      "disconnected")
+                           .arg(maxRadios));
+        reply(refused);
+        return;
+    }
+    atRadioLimit = false;
     ConnectedRig& rig = rigs[port];
     rig.link = new RadioLink(port, this);
+    rig.connecting = reply;
     RadioLink* const link = rig.link;
     connect(link, &RadioLink::lostWhileIdle, this, [this, port, link] {
         const auto lost = rigs.find(port);
@@ -205,41 +304,49 @@ void RadioRegistry::connectPort(const QString& port, uint model, const QString& 
             pushToSubscribers(port, errorEnvelope(QStringLiteral("IO error")));
         }
     });
-    link->open(model, speed, [this, port, reply](const QVariant& result) {
-        const QVariantMap opened = result.toMap();
-        if (opened.contains(QStringLiteral("heldBy"))) {
-            LOG("Serial port already connected\n");
-            reply(successEnvelope(QStringLiteral("Serial port already connected")));
-            finishOpening(port, false);
-            return;
-        }
-        if (!opened.contains(QStringLiteral("info"))) {
-            reply(errorEnvelope(QStringLiteral("Cannot connect rig")));
-            finishOpening(port, false);
-            return;
-        }
-        ConnectedRig& connected = rigs[port];
-        connected.info = opened.value(QStringLiteral("info")).toMap();
-        connected.open = true;
-        rigInfoSubscribers.insert(port, {});
-        reply(successEnvelope(QStringLiteral("Rig connected")));
-        finishOpening(port, true);
-    });
+    link->open(model, speed, [this, port, link](const QVariant& result) { openAnswered(port, link, result.toMap()); });
+}
+
+void RadioRegistry::openAnswered(const QString& port, RadioLink* link, const QVariantMap& opened)
+{
+    const auto found = rigs.find(port);
+    // Given up meanwhile: its connectRig has its answer already.
+    if (found == rigs.end() || found->link != link || !found->connecting) {
+        return;
+    }
+    const Reply reply = std::move(found->connecting);
+    found->connecting = nullptr;
+    if (opened.contains(QStringLiteral("heldBy"))) {
+        const QString holder = opened.value(QStringLiteral("heldBy")).toString();
+        LOG("Serial port already connected as {}\n", holder);
+        reply(errorEnvelope(QStringLiteral("Serial port already connected as ") + holder));
+        finishOpening(port, false);
+        return;
+    }
+    if (!opened.contains(QStringLiteral("info"))) {
+        reply(errorEnvelope(QStringLiteral("Cannot connect rig")));
+        finishOpening(port, false);
+        return;
+    }
+    found->info = opened.value(QStringLiteral("info")).toMap();
+    found->open = true;
+    rigInfoSubscribers.insert(port, {});
+    reply(successEnvelope(QStringLiteral("Rig connected")));
+    finishOpening(port, true);
 }
 
 void RadioRegistry::finishOpening(const QString& port, bool opened)
 {
     const auto found = rigs.find(port);
-    const QVector<std::function<void()>> waiting = found->afterOpen;
-    if (opened) {
-        found->afterOpen.clear();
-    } else {
+    const QVector<AfterOpen> waiting = std::exchange(found->afterOpen, {});
+    found->refusing = false;
+    if (!opened) {
         RadioLink* const link = found->link;
         rigs.erase(found);
-        link->abandon(errorEnvelope(QStringLiteral("Rig not connected")));
+        link->close(errorEnvelope(QStringLiteral("Rig not connected")), {});
     }
-    for (const std::function<void()>& next : waiting) {
-        next();
+    for (const AfterOpen& next : waiting) {
+        next.run();
     }
 }
 
@@ -257,12 +364,35 @@ QVariantList RadioRegistry::listConnectedRigs() const
 
 MyFuture RadioRegistry::disconnectRig(const QString& serialName, jcon::JsonRpcEndpoint* caller)
 {
-    if (serialName.isNull()) {
+    if (serialName.isNull() || tooLong(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     const QPointer<jcon::JsonRpcEndpoint> by = caller;
     const QString port = serialName;
-    return withRig(port, [this, port, by](ConnectedRig&, const Reply& reply) { disconnectNow(port, by, reply); });
+    return MyFuture::answer([this, port, by](const Reply& reply) {
+        const auto found = rigs.find(port);
+        if (found == rigs.end()) {
+            reply(errorEnvelope(QStringLiteral("Rig not connected")));
+        } else if (!found->open) {
+            abandonOpen(port, reply);
+        } else {
+            disconnectNow(port, by, reply);
+        }
+    });
+}
+
+void RadioRegistry::abandonOpen(const QString& port, const Reply& reply)
+{
+    ConnectedRig rig = rigs.take(port);
+    LOG("Rig {}: disconnected while being opened: the open is given up\n", port);
+    if (rig.connecting) {
+        rig.connecting(errorEnvelope(QStringLiteral("Cannot connect rig")));
+    }
+    for (const AfterOpen& waiting : rig.afterOpen) {
+        waiting.reply(errorEnvelope(QString::fromLatin1(waiting.connect ? "Cannot connect rig" : "Rig not connected")));
+    }
+    rig.link->abandon();
+    QTimer::singleShot(0, this, [reply] { reply(successEnvelope(QStringLiteral("Rig disconnected"))); });
 }
 
 void RadioRegistry::disconnectNow(const QString& port, jcon::JsonRpcEndpoint* caller, const Reply& reply)
@@ -274,18 +404,21 @@ void RadioRegistry::disconnectNow(const QString& port, jcon::JsonRpcEndpoint* ca
             others.append(endpoint);
         }
     }
-    // What the radio was asked before and has not done is not done: answered first, in order. Its process closes
-    // the radio, or is killed when it is stuck inside Hamlib; it keeps the device until it has gone.
-    rig.link->abandon(errorEnvelope(QStringLiteral("Rig not connected")));
+    if (tickReading.remove(port) && tickReading.isEmpty()) {
+        flushTick();
+    }
     emit sendUnsolicitedNotifications(
         others, QStringLiteral("RigInfo"), goneNotice(port + QStringLiteral(" disconnected")));
-    // After the answers to the requests it cut short, which leave on the next turn of the loop.
-    QTimer::singleShot(0, this, [reply] { reply(successEnvelope(QStringLiteral("Rig disconnected"))); });
+    // What had not reached the radio is not done: answered first, in order. The request the radio is carrying out
+    // finishes and gets its own answer; then the process releases PTT if it keyed it, closes the radio and ends.
+    rig.link->close(errorEnvelope(QStringLiteral("Rig not connected")), [this, reply] {
+        QTimer::singleShot(0, this, [reply] { reply(successEnvelope(QStringLiteral("Rig disconnected"))); });
+    });
 }
 
 MyFuture RadioRegistry::rigInfo(const QString& serialName)
 {
-    if (serialName.isNull()) {
+    if (serialName.isNull() || tooLong(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     return ask(serialName, {{QStringLiteral("op"), QStringLiteral("status")}});
@@ -293,7 +426,7 @@ MyFuture RadioRegistry::rigInfo(const QString& serialName)
 
 MyFuture RadioRegistry::rigInfoSubscribe(const QString& serialName, jcon::JsonRpcEndpoint* caller)
 {
-    if (serialName.isNull()) {
+    if (serialName.isNull() || tooLong(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     const QPointer<jcon::JsonRpcEndpoint> by = caller;
@@ -315,7 +448,7 @@ MyFuture RadioRegistry::rigInfoSubscribe(const QString& serialName, jcon::JsonRp
 
 MyFuture RadioRegistry::rigInfoUnsubscribe(const QString& serialName, jcon::JsonRpcEndpoint* caller)
 {
-    if (serialName.isNull()) {
+    if (serialName.isNull() || tooLong(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     const QPointer<jcon::JsonRpcEndpoint> by = caller;
@@ -332,16 +465,31 @@ MyFuture RadioRegistry::rigInfoUnsubscribe(const QString& serialName, jcon::Json
 
 void RadioRegistry::rigInfoPush()
 {
+    // A read of the last tick still under way pushes on its own when done.
+    flushTick();
     for (auto subscribers = rigInfoSubscribers.cbegin(); subscribers != rigInfoSubscribers.cend(); ++subscribers) {
         const auto found = rigs.find(subscribers.key());
         if (subscribers->isEmpty() || found == rigs.end() || !found->open) {
             continue;
         }
-        // One read in flight per radio; one that fails is asked again once a second, not at every tick.
         ConnectedRig& rig = found.value();
+        // Its process has not answered for seconds: the subscribers hear of it at the pace of a failing radio.
+        if (rig.link->isSilent()) {
+            if (!rig.lastSilencePush.isValid() || rig.lastSilencePush.elapsed() >= 1000) {
+                rig.lastSilencePush.start();
+                tickDone.insert(subscribers.key(), errorEnvelope(QStringLiteral("Communication timed out")));
+            }
+            continue;
+        }
+        // One read in flight per radio; one that fails is asked again once a second, not at every tick.
         if (!rig.reading && !(rig.failing && rig.lastRead.elapsed() < 1000)) {
             readStatusOf(subscribers.key(), rig);
         }
+    }
+    if (tickReading.isEmpty()) {
+        flushTick();
+    } else {
+        tickDeadline.start();
     }
 }
 
@@ -349,6 +497,7 @@ void RadioRegistry::readStatusOf(const QString& port, ConnectedRig& rig)
 {
     rig.reading = true;
     rig.lastRead.start();
+    tickReading.insert(port);
     RadioLink* const link = rig.link;
     link->read([this, port, link](const QVariant& result) {
         const auto read = rigs.find(port);
@@ -358,18 +507,37 @@ void RadioRegistry::readStatusOf(const QString& port, ConnectedRig& rig)
         const QVariantMap status = result.toMap();
         read->reading = false;
         read->failing = status.contains(QStringLiteral("Error"));
-        pushToSubscribers(port, status);
+        if (!tickReading.remove(port)) {
+            pushToSubscribers(port, status);
+            return;
+        }
+        tickDone.insert(port, status);
+        if (tickReading.isEmpty()) {
+            flushTick();
+        }
     });
 }
 
-void RadioRegistry::pushToSubscribers(const QString& port, const QVariantMap& status)
+void RadioRegistry::flushTick()
 {
+    tickDeadline.stop();
+    tickReading.clear();
+    const QMap<QString, QVariantMap> done = std::exchange(tickDone, {});
+    for (auto status = done.cbegin(); status != done.cend(); ++status) {
+        pushToSubscribers(status.key(), status.value());
+    }
+}
+
+void RadioRegistry::pushToSubscribers(const QString& port, QVariantMap status)
+{
+    // Pages following several radios tell the pushes apart by it.
+    status.insert(QStringLiteral("port"), port);
     emit sendUnsolicitedNotifications(endpointList(rigInfoSubscribers.value(port)), QStringLiteral("RigInfo"), status);
 }
 
 MyFuture RadioRegistry::setFreq(const QString& serialName, double frequency)
 {
-    if (serialName.isNull()) {
+    if (serialName.isNull() || tooLong(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     return ask(serialName, {{QStringLiteral("op"), QStringLiteral("setFreq")}, {QStringLiteral("freq"), frequency}});
@@ -377,7 +545,7 @@ MyFuture RadioRegistry::setFreq(const QString& serialName, double frequency)
 
 MyFuture RadioRegistry::setMode(const QString& serialName, const QString& mode, int passband)
 {
-    if (serialName.isNull() || mode.isNull()) {
+    if (serialName.isNull() || mode.isNull() || tooLong(serialName) || tooLong(mode)) {
         return MyFuture::ready(invalidParams());
     }
     // Hamlib reads the mode's name in the radio's process: "Invalid mode" comes only for a connected radio.
@@ -387,28 +555,39 @@ MyFuture RadioRegistry::setMode(const QString& serialName, const QString& mode, 
                 {QStringLiteral("passband"), passband}});
 }
 
-MyFuture RadioRegistry::setPTT(const QString& serialName, int ptt)
+MyFuture RadioRegistry::setPTT(const QString& serialName, int ptt, QObject* caller)
 {
-    if (serialName.isNull()) {
+    if (serialName.isNull() || tooLong(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     if (ptt < 0 || ptt > 3) {
         return MyFuture::ready(errorEnvelope(QStringLiteral("Invalid PTT value (0=OFF, 1=ON, 2=MIC, 3=ACC)")));
     }
-    return ask(serialName, {{QStringLiteral("op"), QStringLiteral("setPTT")}, {QStringLiteral("ptt"), ptt}});
+    return ask(serialName, {{QStringLiteral("op"), QStringLiteral("setPTT")}, {QStringLiteral("ptt"), ptt}}, caller);
 }
 
 MyFuture RadioRegistry::setVFO(const QString& serialName, const QString& vfo)
 {
-    if (serialName.isNull() || vfo.isNull()) {
+    if (serialName.isNull() || vfo.isNull() || tooLong(serialName) || tooLong(vfo)) {
         return MyFuture::ready(invalidParams());
     }
     return ask(serialName, {{QStringLiteral("op"), QStringLiteral("setVFO")}, {QStringLiteral("vfo"), vfo}});
 }
 
-void RadioRegistry::forget(jcon::JsonRpcEndpoint* endpoint)
+void RadioRegistry::forget(QObject* connection)
 {
-    for (auto& subscribers : rigInfoSubscribers) {
-        subscribers.remove(endpoint);
+    if (auto* const endpoint = qobject_cast<jcon::JsonRpcEndpoint*>(connection)) {
+        for (auto& subscribers : rigInfoSubscribers) {
+            subscribers.remove(endpoint);
+        }
+    }
+    // Nobody else knows the transmitter is on: it goes off with the one who keyed it.
+    for (ConnectedRig& rig : rigs) {
+        if (rig.open && connection && rig.keyer == connection) {
+            rig.keyer = nullptr;
+            rig.link->insist({{QStringLiteral("op"), QStringLiteral("release")},
+                              {QStringLiteral("why"), QStringLiteral("the connection that keyed it has gone")}},
+                             [](const QVariant&) {});
+        }
     }
 }

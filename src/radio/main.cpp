@@ -4,6 +4,7 @@
 #include "RadioFrames.h"
 #include "RadioHost.h"
 #include "app/Log.h"
+#include "server/Envelope.h"
 
 #include <hamlib/rig.h>
 
@@ -52,7 +53,13 @@ int main(int argc, char* argv[])
     char buffer[4096];
     for (;;) {
         while (const std::optional<QVariant> request = requests.next()) {
-            if (!writeAll(answers, RadioFrames::encode(host.handle(request->toMap())))) {
+            QByteArray answer = RadioFrames::encode(host.handle(request->toMap()));
+            // Orvessa would take an answer past the bound for a broken stream.
+            if (answer.size() - 4 > int(RadioFrames::maxFrameBytes)) {
+                LOG("Answer of {} bytes not sent: past the bound of the pipe\n", answer.size());
+                answer = RadioFrames::encode(errorEnvelope(QStringLiteral("Invalid params")));
+            }
+            if (!writeAll(answers, answer)) {
                 return 1;
             }
         }
@@ -69,7 +76,7 @@ int main(int argc, char* argv[])
         }
         requests.append(QByteArray(buffer, int(got)));
     }
-    // Orvessa closed the pipe: the radio is disconnected.
+    // Orvessa closed the pipe (a disconnect, or Orvessa quits): a transmitter keyed here is released, the radio closed.
     host.close();
     return 0;
 }

@@ -122,7 +122,7 @@ MyFuture RigService::setMode(QString& serialName, QString& mode, int passband)
 
 MyFuture RigService::setPTT(QString& serialName, int ptt)
 {
-    return radios->setPTT(serialName, ptt);
+    return radios->setPTT(serialName, ptt, caller());
 }
 
 MyFuture RigService::setVFO(QString& serialName, QString& vfo)

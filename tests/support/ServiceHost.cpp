@@ -23,7 +23,7 @@ ServiceHost::ServiceHost()
     QCoreApplication::setApplicationName(AppSettings::applicationName);
     qInstallMessageHandler(qtMessageHandler);
     rig_set_debug(RIG_DEBUG_NONE);
-    RadioLink::setProgram(QStringLiteral(ORVESSA_RADIO));
+    RadioLink::setProgram(qEnvironmentVariable("ORVESSA_TEST_RADIO", QStringLiteral(ORVESSA_RADIO)));
     const quint16 wanted = freeTcpPort();
     QSettings().setValue(AppSettings::serverPortKey, wanted);
 

@@ -58,6 +58,13 @@ private:
     void fanOut();
     void footprint();
     void statusRead();
+    // A radio falling silent and a radio's process stopped: how soon its subscribers hear of it, how soon a
+    // request on it is answered, how soon a stopped process is replaced.
+    void silence();
+    // Pages asking for 400 radios that never answer: what that makes Orvessa hold.
+    void floods();
+    // 200,000 requests for a radio being opened: what they make Orvessa hold; a disconnect meanwhile.
+    void waitingForAnOpen();
 
     // A fresh server on fresh ports with `count` connected clients; null when either fails.
     std::unique_ptr<Session> open(Kind kind, int count);
