@@ -1,10 +1,12 @@
 #include "KrRig.h"
 
 #include "app/Log.h"
+#include "share/DeviceUsers.h"
 
 #include <QString>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -31,10 +33,8 @@ KrRig::~KrRig()
 
 QVariantMap KrRig::info()
 {
-    char location[512] = {};
-    getConf("rig_pathname", location);
     return {
-        {QStringLiteral("Location"), QString::fromUtf8(location)},
+        {QStringLiteral("Location"), pathname()},
         {QStringLiteral("ID"), static_cast<uint>(caps->rig_model)},
         {QStringLiteral("Model"), QString::fromUtf8(caps->model_name)},
         {QStringLiteral("Brand"), QString::fromUtf8(caps->mfg_name)},
@@ -57,12 +57,23 @@ void KrRig::open()
 {
     errno = 0;
     Rig::open();
+    // A program that opens the port after us fails at once ("device busy") instead of mixing its answers with ours.
+    DeviceUsers::holdExclusively(pathname());
 }
 
 void KrRig::close()
 {
+    // Whoever else holds the terminal (a simulator's far end) would keep it exclusive after us.
+    DeviceUsers::holdExclusively(pathname(), false);
     errno = 0;
     Rig::close();
+}
+
+QString KrRig::pathname()
+{
+    char location[512] = {};
+    getConf("rig_pathname", location);
+    return QString::fromUtf8(location);
 }
 
 freq_t KrRig::getFreq(vfo_t vfo)
@@ -117,4 +128,13 @@ int KrRig::getLevelI(setting_t level, vfo_t vfo)
 {
     errno = 0;
     return Rig::getLevelI(level, vfo);
+}
+
+const RIG* KrRig::handle() const
+{
+    // The binding keeps its handle in the one private member, right before the public caps; the handle knows its
+    // caps, which tells a layout that differs.
+    const RIG* rig = nullptr;
+    std::memcpy(&rig, reinterpret_cast<const char*>(&caps) - sizeof rig, sizeof rig);
+    return rig && rig->caps == caps ? rig : nullptr;
 }
