@@ -3,6 +3,7 @@
 #include "KrRig.h"
 #include "app/Log.h"
 #include "server/Envelope.h"
+#include "share/DeviceUsers.h"
 
 #include <climits>
 #include <cstdlib>
@@ -78,6 +79,14 @@ QVariant RadioHost::handle(const QVariantMap& request)
     if (op == QLatin1String("status")) {
         return use([this](KrRig& radio) { return status(radio); });
     }
+    if (op == QLatin1String("rigctl")) {
+        // A desktop program's command: its answer carries Hamlib's code of a failure.
+        QVariantMap answer = use([this, &request](KrRig& radio) { return rigctl.run(request, radio); });
+        if (answer.contains(QStringLiteral("Error")) && !answer.contains(QStringLiteral("rprt"))) {
+            answer.insert(QStringLiteral("rprt"), -lastCode);
+        }
+        return answer;
+    }
     return use([this, &request](KrRig& radio) { return control(request, radio); });
 }
 
@@ -93,6 +102,14 @@ QVariantMap RadioHost::open(const QString& port_, uint model, const QString& spe
     // These lines are the connection's own: they keep the name of the method that asked for it.
     port = port_;
     speed = speed_;
+    // Opened beside another program, the radio would answer each of us what the other asked.
+    const QVector<DeviceUsers::User> users = DeviceUsers::of(port);
+    if (!users.isEmpty()) {
+        logMessage(
+            "connectRig", __LINE__, "Rig {} is in use by another program: {}\n", port, DeviceUsers::describe(users));
+        return {{QStringLiteral("Error"), QStringLiteral("Cannot connect rig")},
+                {QStringLiteral("reason"), QStringLiteral("in use by another program")}};
+    }
     std::unique_ptr<KrRig> opened;
     try {
         opened = std::make_unique<KrRig>(model);
@@ -291,6 +308,7 @@ QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
         return result;
     } catch (const RigException& failure) {
         lastError = failureText(failure);
+        lastCode = codeOf(failure);
         if (!failing) {
             // The whole of Hamlib's account, once for a run of failures.
             LOG("Rig {}: {}\n", port, failure.message);

@@ -2,6 +2,8 @@
 // time, each answered with the map the service hands to the page. Lives in the main thread of orvessa-radio.
 #pragma once
 
+#include "share/RigctlOps.h"
+
 #include <QString>
 #include <QVariant>
 
@@ -63,6 +65,9 @@ private:
     // Inside a run of failures: the long text has been logged once.
     bool failing = false;
     QString lastError;
+    // Hamlib's code of the last failure, for the desktop programs' answers.
+    int lastCode = 0;
+    RigctlOps rigctl;
     Reading freq {"freq"};
     Reading mode {"mode"};
     Reading ptt {"ptt"};

@@ -156,11 +156,19 @@ void RadioRegistry::runWithRig(const QString& port, const RigWork& work, const R
 
 MyFuture RadioRegistry::ask(const QString& port, const QVariantMap& request)
 {
-    return withRig(port, [request](ConnectedRig& rig, const Reply& reply) {
-        if (!rig.link->ask(request, reply)) {
-            reply(errorEnvelope(QStringLiteral("Rig busy: too many requests are waiting for it")));
-        }
-    });
+    return MyFuture::answer([this, port, request](const Reply& reply) { askFor(port, request, reply); });
+}
+
+void RadioRegistry::askFor(const QString& port, const QVariantMap& request, const Reply& reply)
+{
+    runWithRig(
+        port,
+        [request](ConnectedRig& rig, const Reply& answer) {
+            if (!rig.link->ask(request, answer)) {
+                answer(errorEnvelope(QStringLiteral("Rig busy: too many requests are waiting for it")));
+            }
+        },
+        reply);
 }
 
 MyFuture RadioRegistry::connectRig(const QString& serial,
@@ -214,7 +222,11 @@ void RadioRegistry::connectPort(const QString& port, uint model, const QString& 
             return;
         }
         if (!opened.contains(QStringLiteral("info"))) {
-            reply(errorEnvelope(QStringLiteral("Cannot connect rig")));
+            QVariantMap refused = errorEnvelope(QStringLiteral("Cannot connect rig"));
+            if (opened.contains(QStringLiteral("reason"))) {
+                refused.insert(QStringLiteral("reason"), opened.value(QStringLiteral("reason")));
+            }
+            reply(refused);
             finishOpening(port, false);
             return;
         }
@@ -222,6 +234,7 @@ void RadioRegistry::connectPort(const QString& port, uint model, const QString& 
         connected.info = opened.value(QStringLiteral("info")).toMap();
         connected.open = true;
         rigInfoSubscribers.insert(port, {});
+        emit rigOpened(port, connected.info);
         reply(successEnvelope(QStringLiteral("Rig connected")));
         finishOpening(port, true);
     });
@@ -277,6 +290,7 @@ void RadioRegistry::disconnectNow(const QString& port, jcon::JsonRpcEndpoint* ca
     // What the radio was asked before and has not done is not done: answered first, in order. Its process closes
     // the radio, or is killed when it is stuck inside Hamlib; it keeps the device until it has gone.
     rig.link->abandon(errorEnvelope(QStringLiteral("Rig not connected")));
+    emit rigClosed(port);
     emit sendUnsolicitedNotifications(
         others, QStringLiteral("RigInfo"), goneNotice(port + QStringLiteral(" disconnected")));
     // After the answers to the requests it cut short, which leave on the next turn of the loop.

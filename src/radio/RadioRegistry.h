@@ -28,6 +28,10 @@ class RadioRegistry : public QObject
 signals:
     // One notification for each of these endpoints: rendered once, however many they are.
     void sendUnsolicitedNotifications(QVector<jcon::JsonRpcEndpoint*> endpoints, QString method, QVariant params);
+    // A radio is connected, described as listConnectedRigs describes it; and it is gone, after the requests it cut
+    // short were answered.
+    void rigOpened(const QString& port, const QVariantMap& info);
+    void rigClosed(const QString& port);
 
 public:
     explicit RadioRegistry(QObject* parent = nullptr);
@@ -47,6 +51,8 @@ public:
     MyFuture setMode(const QString& serialName, const QString& mode, int passband);
     MyFuture setPTT(const QString& serialName, int ptt);
     MyFuture setVFO(const QString& serialName, const QString& vfo);
+    // A request of a desktop program for the radio of port: in the same queue as the pages' and under the same bound.
+    void askFor(const QString& port, const QVariantMap& request, const MyFuture::Reply& reply);
     // One push tick: a status read for each radio with subscribers, unless one is under way.
     void rigInfoPush();
     // A connection has gone: it subscribes to nothing any more.
