@@ -130,11 +130,11 @@ int KrRig::getLevelI(setting_t level, vfo_t vfo)
     return Rig::getLevelI(level, vfo);
 }
 
-const RIG* KrRig::handle() const
+RIG* KrRig::handle() const
 {
     // The binding keeps its handle in the one private member, right before the public caps; the handle knows its
     // caps, which tells a layout that differs.
-    const RIG* rig = nullptr;
+    RIG* rig = nullptr;
     std::memcpy(&rig, reinterpret_cast<const char*>(&caps) - sizeof rig, sizeof rig);
     return rig && rig->caps == caps ? rig : nullptr;
 }

@@ -20,7 +20,7 @@ public:
     QString pathname();
     // Hamlib's own handle of this rig, for what the binding does not reach (the rig's state); null should the
     // binding's layout not be the one this was built for.
-    const RIG* handle() const;
+    RIG* handle() const;
 
     // Hamlib 4.5 reads the port byte by byte and sleeps a few milliseconds after each byte whenever errno
     // holds EAGAIN on entry, which Qt's non-blocking sockets leave behind in this thread. These hide the

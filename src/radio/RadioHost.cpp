@@ -80,12 +80,7 @@ QVariant RadioHost::handle(const QVariantMap& request)
         return use([this](KrRig& radio) { return status(radio); });
     }
     if (op == QLatin1String("rigctl")) {
-        // A desktop program's command: its answer carries Hamlib's code of a failure.
-        QVariantMap answer = use([this, &request](KrRig& radio) { return rigctl.run(request, radio); });
-        if (answer.contains(QStringLiteral("Error")) && !answer.contains(QStringLiteral("rprt"))) {
-            answer.insert(QStringLiteral("rprt"), -lastCode);
-        }
-        return answer;
+        return use([this, &request](KrRig& radio) { return rigctl.run(request, radio); });
     }
     return use([this, &request](KrRig& radio) { return control(request, radio); });
 }
@@ -308,7 +303,6 @@ QVariantMap RadioHost::use(const std::function<QVariantMap(KrRig&)>& work)
         return result;
     } catch (const RigException& failure) {
         lastError = failureText(failure);
-        lastCode = codeOf(failure);
         if (!failing) {
             // The whole of Hamlib's account, once for a run of failures.
             LOG("Rig {}: {}\n", port, failure.message);

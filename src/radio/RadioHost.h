@@ -65,8 +65,7 @@ private:
     // Inside a run of failures: the long text has been logged once.
     bool failing = false;
     QString lastError;
-    // Hamlib's code of the last failure, for the desktop programs' answers.
-    int lastCode = 0;
+    // The desktop programs' commands.
     RigctlOps rigctl;
     Reading freq {"freq"};
     Reading mode {"mode"};

@@ -9,22 +9,6 @@
 
 #include <hamlib/rig.h>
 
-namespace {
-
-// Orvessa's own refusals, in Hamlib's codes; a radio's process that cannot be reached is an I/O failure to Hamlib.
-int codeOf(const QVariantMap& failure)
-{
-    if (failure.contains(QStringLiteral("rprt"))) {
-        return failure.value(QStringLiteral("rprt")).toInt();
-    }
-    if (failure.value(QStringLiteral("Error")).toString().startsWith(QLatin1String("Rig busy"))) {
-        return -RIG_BUSBUSY;
-    }
-    return -RIG_EIO;
-}
-
-} // namespace
-
 RigctlClient::RigctlClient(QTcpSocket* socket_, const QString& radio_, Ask ask_, QObject* parent)
     : QObject(parent)
     , peer(QStringLiteral("%1:%2").arg(socket_->peerAddress().toString()).arg(socket_->peerPort()))
@@ -118,15 +102,18 @@ void RigctlClient::answered(const RigctlCommand& command, const QVariant& result
 {
     busy = false;
     const QVariantMap answer = result.toMap();
-    if (answer.contains(QStringLiteral("values"))) {
-        if (command.name == "set_ptt") {
-            keyed = command.arguments.value(0).toInt() != 0;
-        }
-        if (!gone) {
-            send(command.answer(answer.value(QStringLiteral("values")).toStringList()));
-        }
-    } else if (!gone) {
-        send(command.report(codeOf(answer)));
+    // The radio's values, or a page's request that succeeded.
+    const bool done = !answer.contains(QStringLiteral("Error"));
+    if (command.name == "set_ptt") {
+        // A key-up that failed may still have reached the radio: only a release it confirmed counts.
+        const bool release = command.arguments.value(0).toInt() == 0;
+        keyed = release ? keyed && !done : true;
+    }
+    if (!gone) {
+        const int code = answer.contains(QStringLiteral("rprt"))
+            ? answer.value(QStringLiteral("rprt")).toInt()
+            : RigctlCommand::codeOf(answer.value(QStringLiteral("Error")).toString());
+        send(done ? command.answer(answer.value(QStringLiteral("values")).toStringList()) : command.report(code));
     }
     if (gone) {
         left();

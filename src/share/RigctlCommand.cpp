@@ -3,6 +3,7 @@
 #include <hamlib/rig.h>
 
 #include <array>
+#include <cmath>
 #include <cstring>
 
 struct RigctlCommand::Kind
@@ -156,6 +157,19 @@ QByteArray RigctlCommand::report(int code) const
 
 QVariantMap RigctlCommand::request() const
 {
+    bool number = false;
+    if (name == "set_freq" && vfo.isEmpty()) {
+        const double hertz = arguments.value(0).toDouble(&number);
+        if (number && std::isfinite(hertz) && hertz >= 0) {
+            return {{QStringLiteral("op"), QStringLiteral("setFreq")}, {QStringLiteral("freq"), hertz}};
+        }
+    }
+    if (name == "set_ptt" && vfo.isEmpty()) {
+        const int ptt = arguments.value(0).toInt(&number);
+        if (number && ptt >= RIG_PTT_OFF && ptt <= RIG_PTT_ON_DATA) {
+            return {{QStringLiteral("op"), QStringLiteral("setPTT")}, {QStringLiteral("ptt"), ptt}};
+        }
+    }
     QVariantList texts;
     for (const QByteArray& argument : arguments) {
         texts << QString::fromUtf8(argument);
@@ -167,4 +181,18 @@ QVariantMap RigctlCommand::request() const
         request.insert(QStringLiteral("vfo"), QString::fromUtf8(vfo));
     }
     return request;
+}
+
+int RigctlCommand::codeOf(const QString& error)
+{
+    for (int code = RIG_EINVAL; code < RIG_EEND; ++code) {
+        if (QString::fromUtf8(rigerror2(-code)).trimmed() == error) {
+            return -code;
+        }
+    }
+    if (error.startsWith(QLatin1String("Rig busy"))) {
+        return -RIG_BUSBUSY;
+    }
+    // A radio's process that is gone, or a radio no longer connected: to Hamlib, the port failed.
+    return error.startsWith(QLatin1String("Invalid")) ? -RIG_EINVAL : -RIG_EIO;
 }

@@ -28,9 +28,12 @@ public:
     QByteArray answer(const QStringList& values) const;
     // The answer to a command that failed or was refused, with Hamlib's (negative) error code.
     QByteArray report(int code) const;
-    // What the radio's process is asked: {"op": "rigctl", "command": long name, "arguments": [...]}, with "vfo"
-    // in VFO mode.
+    // What the radio's process is asked: a page's own request where one does the same (setting the frequency or
+    // PTT of the current VFO), so both get the same answer from the radio; {"op": "rigctl", "command": long name,
+    // "arguments": [...]} otherwise, with "vfo" in VFO mode.
     QVariantMap request() const;
+    // Hamlib's code for the error text of an answer: Hamlib's own texts, Orvessa's refusals.
+    static int codeOf(const QString& error);
 
     Status status = Status::Empty;
     // The long name ("set_freq"), whichever form the line used; empty unless the command is known.

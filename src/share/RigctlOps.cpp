@@ -39,6 +39,26 @@ auto clean(Call call)
 
 QVariantMap RigctlOps::run(const QVariantMap& request, KrRig& rig)
 {
+    // What a program reads, and the read that confirms its set, come from the radio, never from Hamlib's cache.
+    struct Uncached
+    {
+        explicit Uncached(RIG* handle_)
+            : handle(handle_)
+            , kept(handle ? rig_get_cache_timeout_ms(handle, HAMLIB_CACHE_ALL) : 0)
+        {
+            if (handle) {
+                rig_set_cache_timeout_ms(handle, HAMLIB_CACHE_ALL, 0);
+            }
+        }
+        ~Uncached()
+        {
+            if (handle) {
+                rig_set_cache_timeout_ms(handle, HAMLIB_CACHE_ALL, kept);
+            }
+        }
+        RIG* const handle;
+        const int kept;
+    } uncached(rig.handle());
     const QString command = request.value(QStringLiteral("command")).toString();
     const QStringList arguments = request.value(QStringLiteral("arguments")).toStringList();
     const QByteArray first = arguments.value(0).toUtf8();

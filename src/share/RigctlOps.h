@@ -14,7 +14,8 @@ class RigctlOps
 {
 public:
     // {"values": [texts]} once done: a read's values, none for a set. A refusal is {"Error": text, "rprt": code};
-    // the radio's failures propagate as Hamlib's exceptions, for the host to count as the radio's.
+    // the radio's failures propagate as Hamlib's exceptions, for the host to count as the radio's and answer with
+    // Hamlib's text.
     QVariantMap run(const QVariantMap& request, KrRig& rig);
 
     // What the model can do, in the form of the protocol's capability dump: the same text for every program.

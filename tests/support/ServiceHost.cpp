@@ -61,6 +61,13 @@ void ServiceHost::restartWith(const QVariant& storedPort)
     QMetaObject::invokeMethod(worker, &RPCWorker::restart, Qt::BlockingQueuedConnection);
 }
 
+void ServiceHost::share(bool on, const QVariant& firstPort)
+{
+    QSettings().setValue(AppSettings::shareRadiosKey, on);
+    QSettings().setValue(AppSettings::sharePortKey, firstPort);
+    QMetaObject::invokeMethod(worker, &RPCWorker::restart, Qt::BlockingQueuedConnection);
+}
+
 quint16 ServiceHost::freeTcpPort()
 {
     QTcpServer probe;
