@@ -36,7 +36,9 @@ int RadioShare::firstPortFrom(const QVariant& stored)
 
 void RadioShare::configure(bool on_, int firstPort_)
 {
-    if (on_ == on && firstPort_ == firstPort) {
+    // Off it stays off, whatever its port: nothing to close, nothing to tell.
+    if (on_ == on && (firstPort_ == firstPort || !on)) {
+        firstPort = firstPort_;
         return;
     }
     for (const QString& port : listening.keys()) {
@@ -45,7 +47,7 @@ void RadioShare::configure(bool on_, int firstPort_)
     on = on_;
     firstPort = firstPort_;
     LOG(on ? "Sharing the radios with the programs of this computer, from port {}\n"
-           : "Not sharing the radios with the programs of this computer (port {})\n",
+           : "Sharing the radios with the programs of this computer is off (port {})\n",
         firstPort);
     if (on) {
         for (const QString& port : connected.keys()) {

@@ -9,6 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QThread>
 
 #include <cerrno>
@@ -105,7 +108,8 @@ const QStringList Bench::cellNames {QStringLiteral("rtt"),
                                     QStringLiteral("subscribers"),
                                     QStringLiteral("fanout"),
                                     QStringLiteral("footprint"),
-                                    QStringLiteral("status")};
+                                    QStringLiteral("status"),
+                                    QStringLiteral("share")};
 
 Bench::Bench(const Options& options_)
     : options(options_)
@@ -120,7 +124,8 @@ void Bench::run(std::FILE* out)
                                             &Bench::manySubscribers,
                                             &Bench::fanOut,
                                             &Bench::footprint,
-                                            &Bench::statusRead};
+                                            &Bench::statusRead,
+                                            &Bench::sharedRadio};
     for (int i = 0; i < cells.size(); ++i) {
         if (options.cells.isEmpty() || options.cells.contains(cellNames.at(i))) {
             std::fprintf(stderr, "orvessa-bench: %s\n", qPrintable(cellNames.at(i)));
@@ -560,6 +565,83 @@ void Bench::statusRead()
                150);
 }
 
+void Bench::sharedRadio()
+{
+    const int rounds = std::max(10, int(40 * options.scale));
+    SimulatedRadio radio;
+    sharePort = ServerHome::freeTcpPort();
+    const auto session = open(Kind::Orvessa, 1);
+    sharePort = 0;
+    double viaPort = failed;
+    double viaPage = failed;
+    double pushRate = failed;
+    double alonePushRate = failed;
+    QTcpSocket program;
+    WsClient* const page = session ? session->clients.front().get() : nullptr;
+    if (session && connectRadio(*session, *page, radio, false)) {
+        const QString listed = QString::fromUtf8(call(*session, *page, "listConnectedRigs"));
+        const QRegularExpression shared(QStringLiteral(R"("SharePort": (\d+))"));
+        program.connectToHost(QHostAddress::LocalHost, quint16(shared.match(listed).captured(1).toUInt()));
+        program.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        program.waitForConnected(3000);
+    }
+    // A line to the program's port and its answer, whole; empty on time-out.
+    const auto ask = [&program](const QByteArray& line) {
+        QByteArray answer;
+        program.write(line);
+        while (!answer.endsWith('\n') && program.waitForReadyRead(5000))
+            answer += program.readAll();
+        return answer;
+    };
+    if (program.state() == QAbstractSocket::ConnectedState) {
+        // The same request both ways, the two alternating, past Hamlib's cache lifetime.
+        Samples programs;
+        Samples pages;
+        for (int round = 0; round < rounds; ++round) {
+            const QByteArray hertz = QByteArray::number(7074000 + 1000 * (round % 2));
+            QThread::msleep(160);
+            qint64 from = Poller::now();
+            if (ask("F " + hertz + "\n") == "RPRT 0\n")
+                programs.add((Poller::now() - from) / 1e6);
+            QThread::msleep(160);
+            from = Poller::now();
+            if (call(*session, *page, "setFreq", "[\"" + radio.portName().toUtf8() + "\"," + hertz + "]")
+                    .contains("Frequency set"))
+                pages.add((Poller::now() - from) / 1e6);
+        }
+        if (programs.count() == rounds && pages.count() == rounds) {
+            viaPort = programs.median();
+            viaPage = pages.median();
+        }
+        // The page's pushes, then again while the program polls ten times a second.
+        if (call(*session, *page, "rigInfoSubscribe", portParams(radio)).contains("\"subscribed\"")) {
+            for (const bool polling : {false, true}) {
+                int pushes = 0;
+                bool answered = true;
+                const qint64 from = Poller::now();
+                const qint64 until = from + seconds(10);
+                for (qint64 next = from; next < until && answered; next += 100 * millisecond) {
+                    session->poller.drive(
+                        next, [&](WsClient&, const QByteArray& message) { pushes += isRigStatus(message); });
+                    answered = !polling || ask("f\n").endsWith('\n');
+                }
+                (polling ? pushRate : alonePushRate) = answered ? pushes * 1e9 / double(Poller::now() - from) : failed;
+            }
+        }
+    }
+    report.add(QStringLiteral("setFreq through the shared port (F) vs from a page (ms)"),
+               viaPort,
+               viaPage,
+               Report::Goal::RatioAtMost,
+               1.2);
+    // The baseline column holds the same page's pushes without the program.
+    report.add(QStringLiteral("a page's pushes per second while a program polls every 100 ms"),
+               pushRate,
+               alonePushRate,
+               Report::Goal::AtLeast,
+               3.8);
+}
+
 std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
 {
     port = ServerHome::freeTcpPort();
@@ -567,7 +649,7 @@ std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
     QString program = options.baseline;
     QStringList arguments {QString::number(port), QString::number(udpPort), allowedOrigins().constFirst()};
     if (kind == Kind::Orvessa) {
-        if (!home.prepareOrvessa(port))
+        if (!home.prepareOrvessa(port, sharePort))
             return nullptr;
         program = options.orvessa;
         arguments.clear();

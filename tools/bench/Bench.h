@@ -58,6 +58,8 @@ private:
     void fanOut();
     void footprint();
     void statusRead();
+    // A desktop program on the radio's shared port beside a page.
+    void sharedRadio();
 
     // A fresh server on fresh ports with `count` connected clients; null when either fails.
     std::unique_ptr<Session> open(Kind kind, int count);
@@ -78,5 +80,7 @@ private:
     ServerHome home;
     quint16 port = 0;
     quint16 udpPort = 0;
+    // The first port of shared radios in the next server started; 0 leaves sharing off.
+    quint16 sharePort = 0;
     qint64 nextId = 1;
 };
