@@ -330,6 +330,7 @@ void TestShare::pttReleasedWhenProgramLeaves()
     }
     QTRY_VERIFY_WITH_TIMEOUT(radio.commands().contains("TX0;"), 15000);
     QCOMPARE(status(port).value("ptt"), QJsonValue(0));
+    QCOMPARE(host->log.lines(QRegularExpression("PTT not released")), QStringList());
     host->share(true, firstPort);
 }
 

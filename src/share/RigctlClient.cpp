@@ -107,7 +107,7 @@ void RigctlClient::answered(const RigctlCommand& command, const QVariant& result
     if (command.name == "set_ptt") {
         // A key-up that failed may still have reached the radio: only a release it confirmed counts.
         const bool release = command.arguments.value(0).toInt() == 0;
-        keyed = release ? keyed && !done : true;
+        keyed = release ? keyed && !(done && answer.value(QStringLiteral("ptt")).toInt() == 0) : true;
     }
     if (!gone) {
         const int code = answer.contains(QStringLiteral("rprt"))
@@ -173,8 +173,11 @@ void RigctlClient::releasePtt()
     const QString name = radio;
     const RigctlCommand release = RigctlCommand::parse("T 0");
     ask(release.request(), [name](const QVariant& result) {
-        if (!result.toMap().contains(QStringLiteral("values"))) {
-            LOG("Rig {}: PTT not released: {}\n", name, result.toMap().value(QStringLiteral("Error")).toString());
+        const QVariantMap answer = result.toMap();
+        if (answer.contains(QStringLiteral("Error")) || answer.value(QStringLiteral("ptt")).toInt() != 0) {
+            LOG("Rig {}: PTT not released: {}\n",
+                name,
+                answer.value(QStringLiteral("Error"), QStringLiteral("the radio still transmits")).toString());
         }
     });
 }
