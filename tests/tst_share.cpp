@@ -352,10 +352,17 @@ void TestShare::portsFollowTheSettings()
     // On again, from a first port another program holds: each radio on the lowest free port above it.
     QTcpServer other;
     QVERIFY(other.listen(QHostAddress::LocalHost, ServiceHost::freeTcpPort()));
-    host->share(true, other.serverPort());
+    const QStringList told = host->share(true, other.serverPort());
     QList<quint16> shared;
     for (const SimRadio& radio : radios) {
         shared << sharePort(radio.port);
+        // What the settings window shows, one radio a line.
+        QVERIFY2(told.filter(QRegularExpression(QStringLiteral("^%1 \\(.*\\): 127\\.0\\.0\\.1:%2$")
+                                                    .arg(QRegularExpression::escape(radio.port))
+                                                    .arg(shared.last())))
+                         .size()
+                     == 1,
+                 qPrintable(told.join('|')));
         const QRegularExpression line(QStringLiteral(R"(\]: Rig %1 \(.*\) shared with the programs of this computer )"
                                                      R"(on 127\.0\.0\.1:%2$)")
                                           .arg(QRegularExpression::escape(radio.port))

@@ -1,6 +1,5 @@
-// Sharing: the connected radios served to the desktop programs of this computer (WSJT-X, fldigi, ...) in Hamlib's
-// network protocol, one port on 127.0.0.1 for each radio while the operator has sharing on, their requests in the
-// radio's one queue with the pages'. Lives in the service's thread.
+// Sharing: the connected radios served to this computer's desktop programs in Hamlib's network protocol.
+// The ports on 127.0.0.1, one a radio while the operator has sharing on; lives in the service's thread.
 #pragma once
 
 #include <QMap>
