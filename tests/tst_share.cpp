@@ -281,7 +281,7 @@ void TestShare::programsBesideAPage()
     const int before = page->notifications("RigInfo").size();
     QElapsedTimer clock;
     clock.start();
-    for (int i = 0; i < 20; ++i) {
+    for (int i = 0; i < 30; ++i) {
         QCOMPARE(first.say("f\n", 1), QByteArray("7030000\n"));
         QCOMPARE(second.say("t\n", 1), QByteArray("0\n"));
         QTest::qWait(100);
