@@ -16,6 +16,13 @@ constexpr int defaultServerPort = 7351;
 constexpr int lowestServerPort = 1024;
 constexpr int highestServerPort = 65535;
 
+// Whether the connected radios are also served to the desktop programs of this computer (Hamlib's network
+// protocol on 127.0.0.1), and the first port tried for them; a port outside the valid range means the default.
+inline const QString shareRadiosKey = QStringLiteral("shareRadios");
+constexpr bool defaultShareRadios = false;
+inline const QString sharePortKey = QStringLiteral("sharePort1");
+constexpr int defaultSharePort = 4532;
+
 // The version for which the tray has shown its one-time "Ready in background" message.
 inline const QString notificationShownKey = QStringLiteral("notificationShown");
 inline const QString defaultNotificationShown;

@@ -49,6 +49,7 @@ int main(int argc, char* argv[])
     auto* trayIcon = new TrayIcon(nullptr, aboutWindow, settingsWindow);
     QObject::connect(settingsWindow, &SettingsWindow::settingsUpdated, worker, &RPCWorker::restart);
     QObject::connect(worker, &RPCWorker::listenFailed, trayIcon, &TrayIcon::showListenFailure);
+    QObject::connect(worker, &RPCWorker::radiosShared, settingsWindow, &SettingsWindow::showSharedRadios);
 
     QObject::connect(app, &QCoreApplication::aboutToQuit, workerThread, &QThread::quit);
     // Destroyed by its own thread as it ends, so its timers and sockets go where they were made; then this

@@ -1,12 +1,25 @@
 #include "KrRig.h"
 
 #include "app/Log.h"
+#include "share/DeviceUsers.h"
 
 #include <QString>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
+
+// The binding keeps Hamlib's handle to itself and offers no way to it. An explicit instantiation may name a private
+// member, so this hands over a pointer to that member: exact, whatever the class's layout.
+using HandleMember = RIG* Rig::*;
+HandleMember handleMember();
+template <HandleMember member>
+struct HandleOf
+{
+    friend HandleMember handleMember() { return member; }
+};
+template struct HandleOf<&Rig::theRig>;
 
 // Hamlib's binding throws a copy of an exception it allocated and never frees. The usual reason for its
 // constructor to fail, a model Hamlib has no backend for, is refused here with the same text instead.
@@ -31,10 +44,8 @@ KrRig::~KrRig()
 
 QVariantMap KrRig::info()
 {
-    char location[512] = {};
-    getConf("rig_pathname", location);
     return {
-        {QStringLiteral("Location"), QString::fromUtf8(location)},
+        {QStringLiteral("Location"), pathname()},
         {QStringLiteral("ID"), static_cast<uint>(caps->rig_model)},
         {QStringLiteral("Model"), QString::fromUtf8(caps->model_name)},
         {QStringLiteral("Brand"), QString::fromUtf8(caps->mfg_name)},
@@ -57,12 +68,23 @@ void KrRig::open()
 {
     errno = 0;
     Rig::open();
+    // A program that opens the port after us fails at once ("device busy") instead of mixing its answers with ours.
+    DeviceUsers::holdExclusively(pathname());
 }
 
 void KrRig::close()
 {
+    // Whoever else holds the terminal (a simulator's far end) would keep it exclusive after us.
+    DeviceUsers::holdExclusively(pathname(), false);
     errno = 0;
     Rig::close();
+}
+
+QString KrRig::pathname()
+{
+    char location[512] = {};
+    getConf("rig_pathname", location);
+    return QString::fromUtf8(location);
 }
 
 freq_t KrRig::getFreq(vfo_t vfo)
@@ -117,4 +139,9 @@ int KrRig::getLevelI(setting_t level, vfo_t vfo)
 {
     errno = 0;
     return Rig::getLevelI(level, vfo);
+}
+
+RIG* KrRig::handle() const
+{
+    return this->*handleMember();
 }

@@ -16,6 +16,10 @@ public:
 
     // "Location", "ID", "Model" and "Brand" of this rig, the location read back from Hamlib each time.
     QVariantMap info();
+    // The port Hamlib opens, as configured.
+    QString pathname();
+    // Hamlib's own handle of this rig, for what the binding does not reach (the rig's state).
+    RIG* handle() const;
 
     // Hamlib 4.5 reads the port byte by byte and sleeps a few milliseconds after each byte whenever errno
     // holds EAGAIN on entry, which Qt's non-blocking sockets leave behind in this thread. These hide the

@@ -3,6 +3,7 @@
 #include "KrRig.h"
 #include "app/Log.h"
 #include "server/Envelope.h"
+#include "share/DeviceUsers.h"
 
 #include <climits>
 #include <cstdlib>
@@ -109,6 +110,15 @@ QVariant RadioHost::handle(const QVariantMap& request)
         && rig_parse_mode(request.value(QStringLiteral("mode")).toString().toUtf8().constData()) == RIG_MODE_NONE) {
         return errorEnvelope(QStringLiteral("Invalid mode"));
     }
+    if (op == QLatin1String("rigctl")) {
+        // A desktop program's PTT is Orvessa's as much as a page's: released before the radio closes.
+        const bool setsPtt = request.value(QStringLiteral("command")) == QLatin1String("set_ptt");
+        const int wanted = request.value(QStringLiteral("arguments")).toStringList().value(0).toInt();
+        keyed = keyed || (setsPtt && wanted != 0);
+        const QVariantMap answer = use([this, &request](KrRig& radio) { return rigctl.run(request, radio); });
+        keyed = keyed && !(setsPtt && wanted == 0 && answer.value(QStringLiteral("ptt"), 1).toInt() == 0);
+        return answer;
+    }
     return use([this, &request](KrRig& radio) { return control(request, radio); });
 }
 
@@ -143,6 +153,14 @@ QVariantMap RadioHost::open(const QString& port_, uint model, const QString& spe
     // These lines are the connection's own: they keep the name of the method that asked for it.
     port = port_;
     speed = speed_;
+    // Opened beside another program, the radio would answer each of us what the other asked.
+    const QVector<DeviceUsers::User> users = DeviceUsers::of(port);
+    if (!users.isEmpty()) {
+        logMessage(
+            "connectRig", __LINE__, "Rig {} is in use by another program: {}\n", port, DeviceUsers::describe(users));
+        return {{QStringLiteral("Error"), QStringLiteral("Cannot connect rig")},
+                {QStringLiteral("reason"), QStringLiteral("in use by another program")}};
+    }
     std::unique_ptr<KrRig> opened;
     try {
         opened = std::make_unique<KrRig>(model);

@@ -2,6 +2,8 @@
 // time, each answered with the map the service hands to the page. Lives in the main thread of orvessa-radio.
 #pragma once
 
+#include "share/RigctlOps.h"
+
 #include <QString>
 #include <QVariant>
 
@@ -78,6 +80,8 @@ private:
     // Inside a run of failures: the long text has been logged once.
     bool failing = false;
     QString lastError;
+    // The desktop programs' commands.
+    RigctlOps rigctl;
     Reading freq {"freq", false};
     Reading mode {"mode", false};
     Reading ptt {"ptt"};

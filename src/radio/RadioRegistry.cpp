@@ -11,6 +11,7 @@
 #include <hamlib/rig.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -83,9 +84,17 @@ bool speaksOverNetwork(uint model)
     return caps && (caps->port_type == RIG_PORT_NETWORK || caps->port_type == RIG_PORT_UDP_NETWORK);
 }
 
-bool isSetPTT(const QVariantMap& request)
+// The PTT state a request asks for, a page's setPTT or a desktop program's; none for any other request.
+std::optional<int> pttWanted(const QVariantMap& request)
 {
-    return request.value(QStringLiteral("op")) == QLatin1String("setPTT");
+    const QVariant op = request.value(QStringLiteral("op"));
+    if (op == QLatin1String("setPTT")) {
+        return request.value(QStringLiteral("ptt")).toInt();
+    }
+    if (op == QLatin1String("rigctl") && request.value(QStringLiteral("command")) == QLatin1String("set_ptt")) {
+        return request.value(QStringLiteral("arguments")).toStringList().value(0).toInt();
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -203,13 +212,14 @@ void RadioRegistry::request(const QString& port, const QVariantMap& request, QOb
         port,
         [this, port, request, by](ConnectedRig& rig, const Reply& answer) {
             RadioLink* const link = rig.link;
-            const bool releases = isSetPTT(request) && request.value(QStringLiteral("ptt")).toInt() == 0;
+            const std::optional<int> ptt = pttWanted(request);
+            const bool releases = ptt == 0;
             const Reply told = [this, port, link, releases, answer](const QVariant& result) {
                 const auto found = rigs.find(port);
                 const QVariantMap outcome = result.toMap();
-                if (releases && found != rigs.end() && found->link == link
-                    && outcome.contains(QStringLiteral("Success"))
-                    && outcome.value(QStringLiteral("ptt")).toInt() == 0) {
+                // Only a release the radio read back as off counts.
+                if (releases && found != rigs.end() && found->link == link && !outcome.contains(QStringLiteral("Error"))
+                    && outcome.contains(QStringLiteral("ptt")) && outcome.value(QStringLiteral("ptt")).toInt() == 0) {
                     found->keyer = nullptr;
                 }
                 answer(result);
@@ -220,7 +230,7 @@ void RadioRegistry::request(const QString& port, const QVariantMap& request, QOb
             }
             rig.refusing = false;
             // Whether or not the radio says so, it may be transmitting from now on: its keyer's going releases it.
-            if (isSetPTT(request) && !releases) {
+            if (ptt && !releases) {
                 rig.keyer = by;
             }
         },
@@ -324,13 +334,18 @@ void RadioRegistry::openAnswered(const QString& port, RadioLink* link, const QVa
         return;
     }
     if (!opened.contains(QStringLiteral("info"))) {
-        reply(errorEnvelope(QStringLiteral("Cannot connect rig")));
+        QVariantMap refused = errorEnvelope(QStringLiteral("Cannot connect rig"));
+        if (opened.contains(QStringLiteral("reason"))) {
+            refused.insert(QStringLiteral("reason"), opened.value(QStringLiteral("reason")));
+        }
+        reply(refused);
         finishOpening(port, false);
         return;
     }
     found->info = opened.value(QStringLiteral("info")).toMap();
     found->open = true;
     rigInfoSubscribers.insert(port, {});
+    emit rigOpened(port, found->info);
     reply(successEnvelope(QStringLiteral("Rig connected")));
     finishOpening(port, true);
 }
@@ -414,6 +429,7 @@ void RadioRegistry::disconnectNow(const QString& port, jcon::JsonRpcEndpoint* ca
     rig.link->close(errorEnvelope(QStringLiteral("Rig not connected")), [this, reply] {
         QTimer::singleShot(0, this, [reply] { reply(successEnvelope(QStringLiteral("Rig disconnected"))); });
     });
+    emit rigClosed(port);
 }
 
 MyFuture RadioRegistry::rigInfo(const QString& serialName)

@@ -29,6 +29,10 @@ class RadioRegistry : public QObject
 signals:
     // One notification for each of these endpoints: rendered once, however many they are.
     void sendUnsolicitedNotifications(QVector<jcon::JsonRpcEndpoint*> endpoints, QString method, QVariant params);
+    // A radio is connected, described as listConnectedRigs describes it; and it is gone, after the requests it cut
+    // short were answered.
+    void rigOpened(const QString& port, const QVariantMap& info);
+    void rigClosed(const QString& port);
 
 public:
     using Reply = MyFuture::Reply;

@@ -5,6 +5,7 @@
 #include "app/Log.h"
 #include "jcon/JsonRpcDebugLogger.h"
 #include "jcon/JsonRpcWebSocketServer.h"
+#include "share/RadioShare.h"
 
 #include <QHostAddress>
 
@@ -49,6 +50,7 @@ void RPCWorker::registerService()
     connect(server, &jcon::JsonRpcWebSocketServer::clientConnected, service, [this](QObject* clientSocket) {
         service->newEndpoint(server->endpointForSocket(clientSocket));
     });
+    connect(service->share, &RadioShare::sharedChanged, this, &RPCWorker::radiosShared);
 }
 
 int RPCWorker::portToListen(int listening, const QVariant& stored)
@@ -66,6 +68,9 @@ int RPCWorker::portToListen(int listening, const QVariant& stored)
 void RPCWorker::restart()
 {
     LOG("Change port\n");
+    service->share->configure(
+        settings->value(AppSettings::shareRadiosKey, AppSettings::defaultShareRadios).toBool(),
+        RadioShare::firstPortFrom(settings->value(AppSettings::sharePortKey, AppSettings::defaultSharePort)));
     const int port
         = portToListen(server->port(), settings->value(AppSettings::serverPortKey, AppSettings::defaultServerPort));
     if (port == 0) {

@@ -23,6 +23,8 @@ signals:
     // The server cannot listen on the port (another program holds it): told once, until it listens again or
     // the setting changes. Meanwhile the worker tries again every few seconds.
     void listenFailed(int port, QString reason);
+    // Which radio the desktop programs reach on which port, for the operator; empty when none is shared.
+    void radiosShared(QStringList radios);
 
 public slots:
     void restart();

@@ -6,6 +6,7 @@
 #include "jcon/JsonRpcServer.h"
 #include "radio/RadioRegistry.h"
 #include "relay/QsoRelay.h"
+#include "share/RadioShare.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -42,6 +43,7 @@ RigService::RigService(QObject* parent)
     taskPool.setMaxThreadCount(1);
     LOG("RIG service Thread id: {}\n", threadIdText());
     relay = new QsoRelay(this);
+    share = new RadioShare(radios, this);
     connect(radios, &RadioRegistry::sendUnsolicitedNotifications, this, &RigService::sendUnsolicitedNotifications);
     connect(relay, &QsoRelay::sendUnsolicitedNotifications, this, &RigService::sendUnsolicitedNotifications);
 }
@@ -58,6 +60,7 @@ void RigService::shutDown()
     QElapsedTimer clock;
     clock.start();
     relay->shutDown();
+    share->shutDown();
     taskPool.clear();
     taskPool.waitForDone();
     // A radio's process inside Hamlib on a radio that does not answer is killed: the program still ends within a
@@ -82,7 +85,7 @@ MyFuture RigService::connectRig(QString& serial, uint model_id, QString& serial_
 
 QVariantList RigService::listConnectedRigs()
 {
-    return radios->listConnectedRigs();
+    return share->describe(radios->listConnectedRigs());
 }
 
 MyFuture RigService::disconnectRig(QString& serialName)

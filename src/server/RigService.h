@@ -14,6 +14,7 @@
 
 class QsoRelay;
 class RadioRegistry;
+class RadioShare;
 
 namespace jcon {
 class JsonRpcEndpoint;
@@ -72,4 +73,5 @@ private:
     QThreadPool taskPool;
     RadioRegistry* radios;
     QsoRelay* relay;
+    RadioShare* share;
 };

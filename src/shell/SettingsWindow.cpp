@@ -5,6 +5,7 @@
 #include "app/Log.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,7 +36,8 @@ SettingsWindow::SettingsWindow(QWidget* parent)
 
     portValidator = new QRegularExpressionValidator(portPattern(), this);
     form->portValue->setValidator(portValidator);
-    loadStoredPort();
+    form->sharePortValue->setValidator(portValidator);
+    loadStoredSettings();
 
     connect(form->saveBtn, &QPushButton::clicked, this, &SettingsWindow::saveSettings);
     connect(form->actionAbout_2, &QAction::triggered, this, &SettingsWindow::about);
@@ -54,9 +56,9 @@ QValidator::State SettingsWindow::checkPort(QString text)
 void SettingsWindow::setupForm()
 {
     setObjectName(QStringLiteral("SettingsWindow"));
-    resize(270, 200);
-    setMinimumSize(270, 200);
-    setMaximumSize(270, 200);
+    resize(380, 300);
+    setMinimumSize(380, 300);
+    setMaximumSize(380, 300);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setWindowTitle(QStringLiteral("Orvessa Settings"));
     setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -93,29 +95,63 @@ void SettingsWindow::setupForm()
     form->portValue->setMaxLength(5);
     form->portValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
+    form->shareRadios = new QCheckBox(form->centralwidget);
+    form->shareRadios->setObjectName(QStringLiteral("shareRadios"));
+    form->shareRadios->setGeometry(20, 130, 350, 25);
+    form->shareRadios->setText(QStringLiteral("Let programs on this computer use the connected radios"));
+
+    form->sharePortLabel = new QLabel(form->centralwidget);
+    form->sharePortLabel->setObjectName(QStringLiteral("sharePortLabel"));
+    form->sharePortLabel->setGeometry(20, 165, 91, 25);
+    form->sharePortLabel->setTextFormat(Qt::PlainText);
+    form->sharePortLabel->setText(QStringLiteral("First Port"));
+
+    form->sharePortValue = new QLineEdit(form->centralwidget);
+    form->sharePortValue->setObjectName(QStringLiteral("sharePortValue"));
+    form->sharePortValue->setGeometry(120, 165, 110, 25);
+    form->sharePortValue->setMaxLength(5);
+    form->sharePortValue->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    form->sharedRadios = new QLabel(form->centralwidget);
+    form->sharedRadios->setObjectName(QStringLiteral("sharedRadios"));
+    form->sharedRadios->setGeometry(20, 200, 350, 50);
+    form->sharedRadios->setTextFormat(Qt::PlainText);
+    form->sharedRadios->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    form->sharedRadios->setWordWrap(true);
+    showSharedRadios({});
+
     form->saveBtn = new QPushButton(form->centralwidget);
     form->saveBtn->setObjectName(QStringLiteral("saveBtn"));
-    form->saveBtn->setGeometry(90, 140, 91, 25);
+    form->saveBtn->setGeometry(145, 260, 91, 25);
     form->saveBtn->setText(QStringLiteral("Save"));
 
     setCentralWidget(form->centralwidget);
 
     form->menubar = new QMenuBar(this);
     form->menubar->setObjectName(QStringLiteral("menubar"));
-    form->menubar->setGeometry(0, 0, 270, 21);
+    form->menubar->setGeometry(0, 0, 380, 21);
     setMenuBar(form->menubar);
 }
 
-void SettingsWindow::loadStoredPort()
+void SettingsWindow::loadStoredSettings()
 {
     form->portValue->setText(settings.value(AppSettings::serverPortKey, AppSettings::defaultServerPort).toString());
+    form->shareRadios->setChecked(
+        settings.value(AppSettings::shareRadiosKey, AppSettings::defaultShareRadios).toBool());
+    form->sharePortValue->setText(settings.value(AppSettings::sharePortKey, AppSettings::defaultSharePort).toString());
+}
+
+void SettingsWindow::showSharedRadios(const QStringList& radios)
+{
+    form->sharedRadios->setText(radios.isEmpty() ? QStringLiteral("No radio is shared.")
+                                                 : QStringLiteral("Shared: ") + radios.join(QLatin1Char('\n')));
 }
 
 void SettingsWindow::display()
 {
     // An edit that was never saved must not come back as if it were the setting.
     if (isHidden()) {
-        loadStoredPort();
+        loadStoredSettings();
     }
     show();
     activateWindow();
@@ -130,9 +166,12 @@ void SettingsWindow::closeEvent(QCloseEvent* event)
 void SettingsWindow::saveSettings()
 {
     const QString text = form->portValue->text();
-    if (checkPort(text) == QValidator::Acceptable) {
+    const QString shareText = form->sharePortValue->text();
+    if (checkPort(text) == QValidator::Acceptable && checkPort(shareText) == QValidator::Acceptable) {
         LOG("{}\n", text);
         settings.setValue(AppSettings::serverPortKey, static_cast<int>(text.toUShort(nullptr, 10)));
+        settings.setValue(AppSettings::shareRadiosKey, form->shareRadios->isChecked());
+        settings.setValue(AppSettings::sharePortKey, static_cast<int>(shareText.toUShort(nullptr, 10)));
         // The worker reads the port at once; a store that could not be written would only lose it at the next start.
         settings.sync();
         if (settings.status() != QSettings::NoError) {

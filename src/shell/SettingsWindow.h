@@ -1,4 +1,5 @@
-// The window where the user sets the server port; a save moves the server at once. Main thread.
+// The window where the user sets the server port and whether the desktop programs may use the connected radios; a
+// save applies both at once. Main thread.
 #pragma once
 
 #include <QMainWindow>
@@ -8,6 +9,7 @@
 #include <memory>
 
 class QAction;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenuBar;
@@ -23,6 +25,8 @@ signals:
 
 public slots:
     void display();
+    // Which radio is on which port, as the service says, one a line.
+    void showSharedRadios(const QStringList& radios);
 
 public:
     explicit SettingsWindow(QWidget* parent = nullptr);
@@ -45,6 +49,10 @@ private:
         QLabel* label;
         QLabel* portLabel;
         QLineEdit* portValue;
+        QCheckBox* shareRadios;
+        QLabel* sharePortLabel;
+        QLineEdit* sharePortValue;
+        QLabel* sharedRadios;
         QPushButton* saveBtn;
         QMenuBar* menubar;
         QAction* actionAbout;
@@ -53,7 +61,7 @@ private:
     };
 
     void setupForm();
-    void loadStoredPort();
+    void loadStoredSettings();
 
     std::unique_ptr<Form> form;
     QSettings settings;

@@ -61,6 +61,22 @@ void ServiceHost::restartWith(const QVariant& storedPort)
     QMetaObject::invokeMethod(worker, &RPCWorker::restart, Qt::BlockingQueuedConnection);
 }
 
+QStringList ServiceHost::share(bool on, const QVariant& firstPort)
+{
+    QSettings().setValue(AppSettings::shareRadiosKey, on);
+    QSettings().setValue(AppSettings::sharePortKey, firstPort);
+    QStringList told;
+    const QMetaObject::Connection telling = QObject::connect(
+        worker,
+        &RPCWorker::radiosShared,
+        worker,
+        [&told](const QStringList& radios) { told = radios; },
+        Qt::DirectConnection);
+    QMetaObject::invokeMethod(worker, &RPCWorker::restart, Qt::BlockingQueuedConnection);
+    QObject::disconnect(telling);
+    return told;
+}
+
 quint16 ServiceHost::freeTcpPort()
 {
     QTcpServer probe;

@@ -10,6 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QThread>
 
 #include <cerrno>
@@ -110,7 +113,8 @@ const QStringList Bench::cellNames {QStringLiteral("rtt"),
                                     QStringLiteral("status"),
                                     QStringLiteral("silence"),
                                     QStringLiteral("floods"),
-                                    QStringLiteral("opening")};
+                                    QStringLiteral("opening"),
+                                    QStringLiteral("share")};
 
 Bench::Bench(const Options& options_)
     : options(options_)
@@ -128,7 +132,8 @@ void Bench::run(std::FILE* out)
                                             &Bench::statusRead,
                                             &Bench::silence,
                                             &Bench::floods,
-                                            &Bench::waitingForAnOpen};
+                                            &Bench::waitingForAnOpen,
+                                            &Bench::sharedRadio};
     for (int i = 0; i < cells.size(); ++i) {
         if (options.cells.isEmpty() || options.cells.contains(cellNames.at(i))) {
             std::fprintf(stderr, "orvessa-bench: %s\n", qPrintable(cellNames.at(i)));
@@ -783,6 +788,91 @@ void Bench::waitingForAnOpen()
         QStringLiteral("disconnectRig of a radio being opened (ms)"), disconnectMs, {}, Report::Goal::AtMost, 1000);
 }
 
+void Bench::sharedRadio()
+{
+    const int rounds = std::max(10, int(40 * options.scale));
+    SimulatedRadio radio;
+    sharePort = ServerHome::freeTcpPort();
+    const auto session = open(Kind::Orvessa, 1);
+    sharePort = 0;
+    double viaPort = failed;
+    double viaPage = failed;
+    double pushRate = failed;
+    double alonePushRate = failed;
+    QTcpSocket program;
+    WsClient* const page = session ? session->clients.front().get() : nullptr;
+    if (session && connectRadio(*session, *page, radio, false)) {
+        const QString listed = QString::fromUtf8(call(*session, *page, "listConnectedRigs"));
+        const QRegularExpression shared(QStringLiteral(R"("SharePort": (\d+))"));
+        program.connectToHost(QHostAddress::LocalHost, quint16(shared.match(listed).captured(1).toUInt()));
+        program.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        program.waitForConnected(3000);
+    }
+    // A line to the program's port and its answer, whole; empty on time-out.
+    const auto ask = [&program](const QByteArray& line) {
+        QByteArray answer;
+        program.write(line);
+        while (!answer.endsWith('\n') && program.waitForReadyRead(5000))
+            answer += program.readAll();
+        return answer;
+    };
+    if (program.state() == QAbstractSocket::ConnectedState) {
+        // The same request both ways, the two alternating, past Hamlib's cache lifetime.
+        Samples programs;
+        Samples pages;
+        for (int round = 0; round < rounds; ++round) {
+            const QByteArray hertz = QByteArray::number(7074000 + 1000 * (round % 2));
+            QThread::msleep(160);
+            qint64 from = Poller::now();
+            if (ask("F " + hertz + "\n") == "RPRT 0\n")
+                programs.add((Poller::now() - from) / 1e6);
+            QThread::msleep(160);
+            from = Poller::now();
+            if (call(*session, *page, "setFreq", "[\"" + radio.portName().toUtf8() + "\"," + hertz + "]")
+                    .contains("Frequency set"))
+                pages.add((Poller::now() - from) / 1e6);
+        }
+        if (programs.count() == rounds && pages.count() == rounds) {
+            viaPort = programs.median();
+            viaPage = pages.median();
+        }
+        // The page's pushes, then again while the program polls ten times a second.
+        if (call(*session, *page, "rigInfoSubscribe", portParams(radio)).contains("\"subscribed\"")) {
+            for (const bool polling : {false, true}) {
+                // From the first push to the last: the pace, whatever part of a tick the window cuts.
+                int pushes = 0;
+                qint64 first = 0;
+                qint64 last = 0;
+                bool answered = true;
+                const qint64 from = Poller::now();
+                const qint64 until = from + seconds(10);
+                for (qint64 next = from; next < until && answered; next += 100 * millisecond) {
+                    session->poller.drive(next, [&](WsClient&, const QByteArray& message) {
+                        if (isRigStatus(message)) {
+                            last = Poller::now();
+                            first = pushes++ ? first : last;
+                        }
+                    });
+                    answered = !polling || ask("f\n").endsWith('\n');
+                }
+                (polling ? pushRate : alonePushRate)
+                    = answered && pushes > 1 ? (pushes - 1) * 1e9 / double(last - first) : failed;
+            }
+        }
+    }
+    report.add(QStringLiteral("setFreq through the shared port (F) vs from a page (ms)"),
+               viaPort,
+               viaPage,
+               Report::Goal::RatioAtMost,
+               1.2);
+    // The baseline column holds the same page's pushes without the program.
+    report.add(QStringLiteral("a page's pushes per second while a program polls every 100 ms"),
+               pushRate,
+               alonePushRate,
+               Report::Goal::AtLeast,
+               3.95);
+}
+
 std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
 {
     port = ServerHome::freeTcpPort();
@@ -790,7 +880,7 @@ std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
     QString program = options.baseline;
     QStringList arguments {QString::number(port), QString::number(udpPort), allowedOrigins().constFirst()};
     if (kind == Kind::Orvessa) {
-        if (!home.prepareOrvessa(port))
+        if (!home.prepareOrvessa(port, sharePort))
             return nullptr;
         program = options.orvessa;
         arguments.clear();

@@ -65,6 +65,8 @@ private:
     void floods();
     // 200,000 requests for a radio being opened: what they make Orvessa hold; a disconnect meanwhile.
     void waitingForAnOpen();
+    // A desktop program on the radio's shared port beside a page.
+    void sharedRadio();
 
     // A fresh server on fresh ports with `count` connected clients; null when either fails.
     std::unique_ptr<Session> open(Kind kind, int count);
@@ -85,5 +87,7 @@ private:
     ServerHome home;
     quint16 port = 0;
     quint16 udpPort = 0;
+    // The first port of shared radios in the next server started; 0 leaves sharing off.
+    quint16 sharePort = 0;
     qint64 nextId = 1;
 };
