@@ -56,9 +56,6 @@ QValidator::State SettingsWindow::checkPort(QString text)
 void SettingsWindow::setupForm()
 {
     setObjectName(QStringLiteral("SettingsWindow"));
-    resize(380, 300);
-    setMinimumSize(380, 300);
-    setMaximumSize(380, 300);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setWindowTitle(QStringLiteral("Orvessa Settings"));
     setLocale(QLocale(QLocale::English, QLocale::UnitedStates));
@@ -97,8 +94,10 @@ void SettingsWindow::setupForm()
 
     form->shareRadios = new QCheckBox(form->centralwidget);
     form->shareRadios->setObjectName(QStringLiteral("shareRadios"));
-    form->shareRadios->setGeometry(20, 130, 350, 25);
     form->shareRadios->setText(QStringLiteral("Let programs on this computer use the connected radios"));
+    // As wide as its text in the desktop's font, the window with it.
+    const int wide = qMax(430, form->shareRadios->sizeHint().width());
+    form->shareRadios->setGeometry(20, 130, wide, 25);
 
     form->sharePortLabel = new QLabel(form->centralwidget);
     form->sharePortLabel->setObjectName(QStringLiteral("sharePortLabel"));
@@ -114,23 +113,25 @@ void SettingsWindow::setupForm()
 
     form->sharedRadios = new QLabel(form->centralwidget);
     form->sharedRadios->setObjectName(QStringLiteral("sharedRadios"));
-    form->sharedRadios->setGeometry(20, 200, 350, 50);
+    form->sharedRadios->setGeometry(20, 200, wide, 90);
     form->sharedRadios->setTextFormat(Qt::PlainText);
     form->sharedRadios->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    form->sharedRadios->setWordWrap(true);
     showSharedRadios({});
 
     form->saveBtn = new QPushButton(form->centralwidget);
     form->saveBtn->setObjectName(QStringLiteral("saveBtn"));
-    form->saveBtn->setGeometry(145, 260, 91, 25);
+    form->saveBtn->setGeometry((wide + 40 - 91) / 2, 300, 91, 25);
     form->saveBtn->setText(QStringLiteral("Save"));
 
     setCentralWidget(form->centralwidget);
 
     form->menubar = new QMenuBar(this);
     form->menubar->setObjectName(QStringLiteral("menubar"));
-    form->menubar->setGeometry(0, 0, 380, 21);
+    form->menubar->setGeometry(0, 0, wide + 40, 21);
     setMenuBar(form->menubar);
+    resize(wide + 40, 340);
+    setMinimumSize(wide + 40, 340);
+    setMaximumSize(wide + 40, 340);
 }
 
 void SettingsWindow::loadStoredSettings()
@@ -143,8 +144,18 @@ void SettingsWindow::loadStoredSettings()
 
 void SettingsWindow::showSharedRadios(const QStringList& radios)
 {
-    form->sharedRadios->setText(radios.isEmpty() ? QStringLiteral("No radio is shared.")
-                                                 : QStringLiteral("Shared: ") + radios.join(QLatin1Char('\n')));
+    if (radios.isEmpty()) {
+        form->sharedRadios->setText(QStringLiteral("No radio is shared."));
+        return;
+    }
+    // One radio a line, as many as the window has room for; the log names each one.
+    constexpr int shown = 4;
+    QStringList lines {QStringLiteral("Shared:")};
+    lines += radios.mid(0, radios.size() > shown ? shown - 1 : shown);
+    if (radios.size() > shown) {
+        lines << QStringLiteral("and %1 more (the log names each)").arg(radios.size() - (shown - 1));
+    }
+    form->sharedRadios->setText(lines.join(QLatin1Char('\n')));
 }
 
 void SettingsWindow::display()
