@@ -177,6 +177,11 @@ void TestProgram::pageGetsInPastIdleConnections()
 {
     // Connections that never start their handshake, more than the program has descriptors for: a page still gets
     // in, without waiting for them to time out.
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' type check reads an object's memory through a pipe it opens: in a process out of descriptors
+    // every object fails it.
+    QSKIP("out of descriptors, the sanitizers report every object as broken");
+#endif
     ProgramRun orvessa;
     const quint16 port = ServiceHost::freeTcpPort();
     orvessa.storePort(port);

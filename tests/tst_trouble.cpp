@@ -277,7 +277,7 @@ void TestTrouble::stuckHost()
     QTest::qWait(3000);
     QVERIFY(pushes(first + 1).size() >= 2);
     // Replaced by a fresh process, which serves the subscribers again.
-    QTRY_VERIFY_WITH_TIMEOUT(!radio.hosts().isEmpty() && !radio.hosts().contains(stopped), 25000);
+    QTRY_VERIFY_WITH_TIMEOUT(!radio.hosts().isEmpty() && !radio.hosts().contains(stopped), 40000);
     QVERIFY(waitForPush(
                 pushes().size(), [](const QJsonObject& push) { return push.contains("freq"); }, 5000)
             >= 0);
