@@ -12,6 +12,8 @@
 #include <QTcpSocket>
 #include <QTest>
 
+#include <algorithm>
+
 namespace {
 
 QJsonObject envelope(const char* key, const char* text)
@@ -190,7 +192,15 @@ void TestShare::rigctlOnEachRadio()
     ProgramRun rigctl;
     rigctl.start(program, arguments + commands);
     QCOMPARE(rigctl.waitForExit(20000), 0);
-    QCOMPARE(rigctl.lines, printed);
+    // Numbers as numbers: Hamlib 4.6's rigctl prints 1.000000 as 1.
+    const auto same = [](const QStringList& got, const QStringList& wanted) {
+        return got.size() == wanted.size() && std::equal(got.begin(), got.end(), wanted.begin(), [](auto a, auto b) {
+                   bool numbers = false;
+                   const double x = a.toDouble(&numbers);
+                   return numbers ? x == b.toDouble() : a == b;
+               });
+    };
+    QVERIFY2(same(rigctl.lines, printed), qPrintable(rigctl.lines.join(' ') + " / " + printed.join(' ')));
     const QJsonObject read = status(radios[radio].port);
     for (auto expected = after.begin(); expected != after.end(); ++expected) {
         QCOMPARE(read.value(expected.key()), expected.value());

@@ -109,7 +109,7 @@ RadioRegistry::RadioRegistry(QObject* parent)
     pushTimer.setInterval(250);
     pushTimer.start();
     tickDeadline.setSingleShot(true);
-    tickDeadline.setInterval(200);
+    tickDeadline.setInterval(240);
     connect(&tickDeadline, &QTimer::timeout, this, &RadioRegistry::flushTick);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <unistd.h>
 
 namespace {
 
@@ -180,11 +181,11 @@ QVariantMap RigctlOps::run(const QVariantMap& request, KrRig& rig)
     } else {
         return refused("Unknown command", RIG_ENIMPL);
     }
-    confirm(command, vfo, rig);
+    confirm(command, arguments, vfo, rig);
     return done();
 }
 
-void RigctlOps::confirm(const QString& command, vfo_t vfo, KrRig& rig)
+void RigctlOps::confirm(const QString& command, const QStringList& arguments, vfo_t vfo, KrRig& rig)
 {
     const rig_caps& caps = *rig.caps;
     pbwidth_t width = 0;
@@ -194,9 +195,20 @@ void RigctlOps::confirm(const QString& command, vfo_t vfo, KrRig& rig)
     } else if (command == QLatin1String("set_mode") && caps.get_mode) {
         clean([&] { rig.getMode(width, vfo); });
     } else if (command == QLatin1String("set_vfo") && caps.get_vfo) {
-        clean([&] { rig.Rig::getVFO(); });
+        const vfo_t chosen = rig_parse_vfo(arguments.value(0).toUtf8().constData());
+        // Hamlib's Kenwood backend answers from its copy of the radio's status line for half a second, and takes
+        // what it reads there for the radio's state: a state that still looks unchanged is read again once that copy
+        // is stale, or the backend would go on from the old one.
+        if (clean([&] { return rig.Rig::getVFO(); }) != chosen) {
+            ::usleep(600000);
+            clean([&] { rig.Rig::getVFO(); });
+        }
     } else if (command == QLatin1String("set_split_vfo") && caps.get_split_vfo) {
-        clean([&] { rig.Rig::getSplitVFO(tx, vfo); });
+        const split_t wanted = split_t(arguments.value(0).toInt());
+        if (clean([&] { return rig.Rig::getSplitVFO(tx, vfo); }) != wanted) {
+            ::usleep(600000);
+            clean([&] { rig.Rig::getSplitVFO(tx, vfo); });
+        }
     } else if (command == QLatin1String("set_split_freq") && caps.get_split_freq) {
         clean([&] { rig.Rig::getSplitFreq(vfo); });
     } else if (command == QLatin1String("set_split_mode") && caps.get_split_mode) {

@@ -23,7 +23,7 @@ public:
 
 private:
     // A set is done when the radio answers the read that follows it.
-    static void confirm(const QString& command, vfo_t vfo, KrRig& rig);
+    static void confirm(const QString& command, const QStringList& arguments, vfo_t vfo, KrRig& rig);
 
     QString dumpState;
 };
