@@ -21,7 +21,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$PWD/$fuzz/lsan.supp
 mkdir -p "$build/fuzz-findings"
 failed=()
-for target in ${FUZZ_TARGETS:-framer dispatch patterns autostart writer}; do
+for target in ${FUZZ_TARGETS:-framer dispatch patterns autostart writer rigctl}; do
     corpus=$build/fuzz-corpus/$target
     mkdir -p "$corpus"
     # Qt's leak (lsan.supp) grows the heap by a few hundred bytes an input: room for a long run.

@@ -27,6 +27,8 @@ if [ "${1:-}" = --tests ]; then
         file dpkg-dev desktop-file-utils appstream
         # the documented terminal client
         python3
+        # Hamlib's own network client (rigctl -m 2), which drives the radios' shared ports
+        libhamlib-utils
         # a real browser calling the program from an https page with a certificate made at test time
         chromium openssl
         # fuzzing (scripts/fuzz.sh): clang and its sanitizer runtimes, libFuzzer among them

@@ -1,9 +1,9 @@
 // A trusted site's page in a real browser (headless Chromium) calling the real program: the page is served over
 // https under an allowed host name, so the browser itself sends the Origin.
-#include "Orvessa.h"
 #include "ProgramRun.h"
 #include "ServiceHost.h"
 #include "SimRadio.h"
+#include "app/Orvessa.h"
 
 #include <QFile>
 #include <QJsonArray>

@@ -1,8 +1,8 @@
 // The JSON-RPC layer's wire rules without a network: framing of the incoming text, argument conversion,
 // value rendering and request ids.
-#include "jcon/JsonRpcFramer.h"
-#include "jcon/JsonRpcValue.h"
-#include "jcon/VariantToString.h"
+#include "server/jcon/JsonRpcFramer.h"
+#include "server/jcon/JsonRpcValue.h"
+#include "server/jcon/VariantToString.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,9 +1,9 @@
 // The Debian package as an operator gets it: built from this tree, unpacked into a scratch root and run from there,
 // with the simulated radio it ships and the terminal client its guide documents.
-#include "Orvessa.h"
 #include "ProgramRun.h"
 #include "RpcClient.h"
 #include "ServiceHost.h"
+#include "app/Orvessa.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,11 +1,11 @@
 // The service as clients see it, in-process: requests and their exact answers, origins, the port setting, the
 // deferred methods and the QSO relay over real UDP on loopback.
-#include "AppSettings.h"
-#include "MyFuture.h"
-#include "Orvessa.h"
 #include "ServiceHost.h"
-#include "jcon/JsonRpcDebugLogger.h"
-#include "jcon/JsonRpcWebSocketServer.h"
+#include "app/AppSettings.h"
+#include "app/Orvessa.h"
+#include "server/MyFuture.h"
+#include "server/jcon/JsonRpcDebugLogger.h"
+#include "server/jcon/JsonRpcWebSocketServer.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -16,6 +16,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QThread>
 #include <QUdpSocket>
 
 #include <hamlib/rig.h>
@@ -56,10 +57,19 @@ QByteArray handshake(const QString& origin)
     return (text + QStringLiteral("\r\n")).toUtf8();
 }
 
-// A client's frame (masked, mask 0) of up to 125 bytes: 0x1 text, 0x9 ping.
+// A client's frame (masked, mask 0): 0x1 text, 0x9 ping.
 QByteArray frame(char opcode, const QByteArray& payload)
 {
-    return QByteArray(1, char(0x80 | opcode)) + char(0x80 | payload.size()) + QByteArray(4, '\0') + payload;
+    QByteArray header(1, char(0x80 | opcode));
+    if (payload.size() < 126) {
+        header += char(0x80 | payload.size());
+    } else {
+        header += char(0x80 | 127);
+        for (int shift = 56; shift >= 0; shift -= 8) {
+            header += char((quint64(payload.size()) >> shift) & 0xFF);
+        }
+    }
+    return header + QByteArray(4, '\0') + payload;
 }
 
 // A client on a bare socket, from a loopback address and port of its choosing, upgraded to WebSocket.
@@ -110,7 +120,9 @@ private slots:
     void takenPortIsRetried();
     void oneClientCannotBloatTheServer();
     void pingFloodClosesItsSender();
+    void floodThatReadsIsServedWhole();
     void pushReachesOnlyItsConnection();
+    void unfinishedHandshakesAreClosed();
     void acceptsAgainOnceDescriptorsFree();
     void failuresAreAnswered();
     void relayStartAndStatus_data();
@@ -423,6 +435,36 @@ void TestService::pingFloodClosesItsSender()
     QCOMPARE(client->call("ovInfo").toObject().size(), 2);
 }
 
+void TestService::floodThatReadsIsServedWhole()
+{
+    // A burst of requests whose answers far outgrow what may wait for a client, from one that reads them all at a
+    // steady pace: it gets them all, the server waiting for it instead of dropping it.
+    QTcpSocket reader;
+    reader.setReadBufferSize(32 * 1024);
+    QVERIFY(openBare(reader, QHostAddress::LocalHost, 0, host->port));
+    const QByteArray request = R"({"jsonrpc":"2.0","id":1,"method":"ovInfo"})";
+    const int perFrame = 25000;
+    const int frames = 4;
+    for (int i = 0; i < frames; ++i) {
+        reader.write(frame(0x1, request.repeated(perFrame)));
+    }
+    QByteArray tail = reader.readAll();
+    int answers = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (answers < frames * perFrame && reader.state() == QAbstractSocket::ConnectedState
+           && clock.elapsed() < 60000) {
+        QThread::msleep(5);
+        reader.waitForReadyRead(5);
+        tail += reader.read(32 * 1024);
+        answers += tail.count("OrvessaVersion");
+        // Shorter than the word: what is kept was not counted, and an answer cut in two is counted once.
+        tail = tail.right(13);
+    }
+    QCOMPARE(answers, frames * perFrame);
+    QCOMPARE(reader.state(), QAbstractSocket::ConnectedState);
+}
+
 void TestService::pushReachesOnlyItsConnection()
 {
     // Two loopback addresses, one port: a connection that never finished its handshake shares the subscriber's
@@ -443,6 +485,30 @@ void TestService::pushReachesOnlyItsConnection()
     QTRY_VERIFY((received += subscriber.readAll()).contains("QsoInfo"));
     QTest::qWait(50);
     QCOMPARE(half.readAll(), QByteArray());
+}
+
+void TestService::unfinishedHandshakesAreClosed()
+{
+    // A server of its own, with a short handshake time-out; its clients are served from this thread.
+    jcon::JsonRpcWebSocketServer server(
+        {RpcClient::defaultOrigin()}, nullptr, std::make_shared<jcon::JsonRpcDebugLogger>());
+    server.setHandshakeTimeout(300);
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = quint16(server.port());
+    QTcpSocket silent;
+    QTcpSocket half;
+    for (QTcpSocket* idle : {&silent, &half}) {
+        idle->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(idle->waitForConnected());
+    }
+    half.write(handshake(RpcClient::defaultOrigin()).left(40));
+    RpcClient page;
+    QVERIFY(page.open(port));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        silent.state() == QAbstractSocket::UnconnectedState && half.state() == QAbstractSocket::UnconnectedState, 3000);
+    // A client whose handshake is done stays, however long it has been connected.
+    QVERIFY(!page.waitForClosed(500));
+    QCOMPARE(server.connectedEndpoints().size(), 1);
 }
 
 void TestService::acceptsAgainOnceDescriptorsFree()

@@ -1,11 +1,11 @@
 // The program's own logic without a network or windows: the diagnostic log, the autostart entry, the port
 // checks and the recognition of QSO datagrams.
-#include "Autostart.h"
-#include "Log.h"
 #include "LogCapture.h"
-#include "RPCWorker.h"
-#include "SettingsWindow.h"
-#include "UdpMulticast.h"
+#include "app/Log.h"
+#include "relay/UdpMulticast.h"
+#include "server/RPCWorker.h"
+#include "shell/Autostart.h"
+#include "shell/SettingsWindow.h"
 
 #include <QTest>
 

@@ -1,14 +1,16 @@
 // The operator's windows on the offscreen platform: the settings window, the About window with the autostart
 // switch, and the tray's menu, first-run work and quit question.
-#include "AboutWindow.h"
-#include "AppSettings.h"
-#include "Autostart.h"
 #include "DeploymentConfig.h"
-#include "SettingsWindow.h"
-#include "TrayIcon.h"
+#include "app/AppSettings.h"
+#include "shell/AboutWindow.h"
+#include "shell/Autostart.h"
+#include "shell/SettingsWindow.h"
+#include "shell/TrayIcon.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -61,6 +63,8 @@ private slots:
     void savePort_data();
     void savePort();
     void settingsShowTheStoredPort();
+    void saveSharing_data();
+    void saveSharing();
     void autostartSwitch();
     void shortcutOpensSettings();
     void trayFirstRunOnly();
@@ -135,6 +139,44 @@ void TestWindows::settingsShowTheStoredPort()
     QVERIFY(window.isHidden());
     window.display();
     QCOMPARE(portField(window)->text(), QStringLiteral("7400"));
+}
+
+void TestWindows::saveSharing_data()
+{
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<QString>("firstPort");
+    // The stored settings after the save; none when it is refused.
+    QTest::addColumn<QVariantList>("stored");
+    QTest::newRow("on, from another port") << true << "4600" << QVariantList {true, 4600};
+    QTest::newRow("off keeps the port") << false << "4532" << QVariantList {false, 4532};
+    QTest::newRow("first port out of range") << true << "1023" << QVariantList();
+}
+
+void TestWindows::saveSharing()
+{
+    QFETCH(bool, on);
+    QFETCH(QString, firstPort);
+    QFETCH(QVariantList, stored);
+    SettingsWindow window;
+    QSignalSpy saved(&window, &SettingsWindow::settingsUpdated);
+    window.display();
+    QCOMPARE(window.findChild<QLineEdit*>("sharePortValue")->text(), QStringLiteral("4532"));
+    window.findChild<QCheckBox*>("shareRadios")->setChecked(on);
+    window.findChild<QLineEdit*>("sharePortValue")->setText(firstPort);
+    BoxAnswer answer(QMessageBox::Ok);
+    QTest::mouseClick(window.findChild<QPushButton*>("saveBtn"), Qt::LeftButton);
+    answer.poll.stop();
+    QCOMPARE(saved.size(), stored.isEmpty() ? 0 : 1);
+    QCOMPARE(answer.said, stored.isEmpty() ? QStringList({"Error", "Invalid port number!"}) : QStringList());
+    const QVariantList now {QSettings().value(AppSettings::shareRadiosKey),
+                            QSettings().value(AppSettings::sharePortKey)};
+    QCOMPARE(now, stored.isEmpty() ? QVariantList({QVariant(), QVariant()}) : stored);
+    // Shown as the service tells, one radio a line.
+    window.showSharedRadios(
+        {"/dev/ttyUSB0 (Yaesu FT-991): 127.0.0.1:4532", "/dev/ttyUSB1 (Icom IC-7300): 127.0.0.1:4533"});
+    QVERIFY(window.findChild<QLabel*>("sharedRadios")
+                ->text()
+                .endsWith("4532\n/dev/ttyUSB1 (Icom IC-7300): 127.0.0.1:4533"));
 }
 
 void TestWindows::autostartSwitch()

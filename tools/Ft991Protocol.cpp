@@ -2,26 +2,13 @@
 
 namespace {
 
-const QByteArray refused = QByteArrayLiteral("?;");
 const QByteArray modeCodes = QByteArrayLiteral("123456789ABCDE");
 
 } // namespace
 
-QByteArray Ft991Protocol::answer(const QByteArray& command)
+QByteArray Ft991Protocol::modelAnswer(const QByteArray& name, const QByteArray& argument)
 {
-    if (command.size() < 2)
-        return refused;
-    const QByteArray name = command.left(2);
-    const QByteArray argument = command.mid(2);
     const bool query = argument.isEmpty();
-
-    if (name == "ID" && query)
-        return QByteArrayLiteral("ID0570;");
-    if (name == "PS") {
-        if (query)
-            return QByteArrayLiteral("PS1;");
-        return argument == "1" ? QByteArray() : refused;
-    }
     if (name == "AI") {
         if (query)
             return autoInformation ? QByteArrayLiteral("AI1;") : QByteArrayLiteral("AI0;");
@@ -42,18 +29,6 @@ QByteArray Ft991Protocol::answer(const QByteArray& command)
         catRts = value == "1";
         return {};
     }
-    if (name == "FA" || name == "FB") {
-        qint64& hz = name == "FA" ? frequencyA : frequencyB;
-        if (query)
-            return name + number(hz, 9) + ';';
-        if (argument.size() != 9 || !allDigits(argument))
-            return refused;
-        const qint64 wanted = argument.toLongLong();
-        if (wanted < 30000 || wanted > 470000000)
-            return refused;
-        hz = wanted;
-        return {};
-    }
     if (name == "VS") {
         if (query)
             return "VS" + QByteArray::number(currentVfo) + ';';
@@ -70,8 +45,6 @@ QByteArray Ft991Protocol::answer(const QByteArray& command)
         transmitVfo = argument == "3";
         return {};
     }
-    if (name == "IF" && query)
-        return statusLine();
     if (name == "MD") {
         if (argument == "0")
             return QByteArray("MD0") + modeCode + ';';

@@ -2,9 +2,9 @@
 // Pure logic, no I/O; the owner feeds it one command at a time from whatever thread it lives in.
 #pragma once
 
-#include "RadioProtocol.h"
+#include "TextRadioProtocol.h"
 
-class Ft991Protocol : public RadioProtocol
+class Ft991Protocol : public TextRadioProtocol
 {
 public:
     // Hamlib's model number for this radio.
@@ -13,35 +13,15 @@ public:
     unsigned model() const override { return modelId; }
     QString name() const override { return QStringLiteral("Yaesu FT-991"); }
     QString lacks() const override { return {}; }
-    QByteArray takeCommand(QByteArray& pending) override { return takeTextCommand(pending); }
-    // Takes one command without its terminating ';' and returns the whole answer, ';' included: "?;" for
-    // a command the radio refuses, an empty array where it stays silent (every accepted set command).
-    QByteArray answer(const QByteArray& command) override;
-    QByteArray printable(const QByteArray& command) const override { return command + ';'; }
-
-    qint64 frequency(int vfo) const { return vfo == 1 ? frequencyB : frequencyA; }
-    // The mode as the MD command carries it: '1' LSB, '2' USB, '3' CW, '4' FM, '5' AM, 'C' DATA-USB, ...
-    char mode() const { return modeCode; }
-    bool transmitting() const { return transmit; }
-    // 0 VFO A, 1 VFO B.
-    int vfo() const { return currentVfo; }
-    int widthIndex() const { return width; }
-    bool narrow() const { return narrowFilter; }
-
-    // Meter readings on the radio's own scale, 0 to 255.
-    int signal() const { return signalMeter; }
-    void setSignal(int value) { signalMeter = value; }
-    int alc() const { return alcMeter; }
-    void setAlc(int value) { alcMeter = value; }
 
 private:
-    QByteArray statusLine() const;
+    QByteArray identity() const override { return QByteArrayLiteral("0570"); }
+    int frequencyDigits() const override { return 9; }
+    qint64 highestFrequency() const override { return 470000000; }
+    QByteArray statusLine() const override;
+    QByteArray modelAnswer(const QByteArray& name, const QByteArray& argument) override;
     QByteArray meterReading(char meter) const;
 
-    qint64 frequencyA = 14074000;
-    qint64 frequencyB = 7074000;
-    char modeCode = '2';
-    bool transmit = false;
     int currentVfo = 0;
     int transmitVfo = 0;
     int width = 16;

@@ -127,6 +127,14 @@ QByteArray Ic7300Protocol::answer(const QByteArray& command)
     return sent + reply(frame[1], dispatch(frame.mid(2)));
 }
 
+QByteArray Ic7300Protocol::refusal(const QByteArray& command) const
+{
+    int at = 0;
+    while (at < command.size() && command[at] == preamble)
+        ++at;
+    return at + 1 < command.size() ? reply(command[at + 1], QByteArray(1, notGood)) : QByteArray();
+}
+
 QByteArray Ic7300Protocol::reply(char to, const QByteArray& body) const
 {
     if (body.isEmpty())

@@ -21,6 +21,8 @@ public:
     QByteArray answer(const QByteArray& command) override;
     // Hexadecimal bytes separated by spaces, e.g. "FE FE 94 E0 03 FD".
     QByteArray printable(const QByteArray& command) const override { return command.toHex(' ').toUpper(); }
+    // NG (FA) to the frame's sender.
+    QByteArray refusal(const QByteArray& command) const override;
 
     // Off, as the radio's USB port leaves the factory; on, as on the CI-V bus, where every byte is heard back.
     void setEcho(bool on) { echo = on; }

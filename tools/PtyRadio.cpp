@@ -3,6 +3,7 @@
 #include "Ft991Protocol.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
@@ -89,17 +90,65 @@ void PtyRadio::readCommands()
         received.append(command);
         emit commandReceived(command);
         if (answering)
-            answers += protocol->answer(command);
+            answers += respond(command);
     }
     // A port whose reader stopped answering must not grow without end.
     if (pending.size() > 4096)
         pending.clear();
-    for (int written = 0; written < answers.size();) {
+    if (delayMs > 0 && !answers.isEmpty())
+        QTimer::singleShot(delayMs, this, [this, answers] { send(answers); });
+    else
+        send(answers);
+}
+
+QByteArray PtyRadio::respond(const QByteArray& command)
+{
+    // An Icom frame is matched by its hexadecimal bytes without spaces ("FEFE94E01C00").
+    const QByteArray shown = protocol->printable(command).replace(' ', QByteArray());
+    if (!ignored.isEmpty() && shown.startsWith(ignored))
+        return {};
+    if (refusals > 0 && shown.startsWith(refused)) {
+        --refusals;
+        return refusalText.isEmpty() ? protocol->refusal(command) : refusalText;
+    }
+    return protocol->answer(command);
+}
+
+void PtyRadio::send(const QByteArray& answers)
+{
+    for (int written = 0; master >= 0 && written < answers.size();) {
         const ssize_t step = ::write(master, answers.constData() + written, size_t(answers.size() - written));
         if (step <= 0)
             break;
         written += int(step);
     }
+}
+
+bool PtyRadio::obey(const QByteArray& line)
+{
+    const QList<QByteArray> words = line.simplified().split(' ');
+    const QByteArray& verb = words.first();
+    const QByteArray argument = words.value(1);
+    bool counted = true;
+    const int count = words.size() > 2 ? words.at(2).toInt(&counted) : 1;
+    if (verb == "silent" || verb == "answer") {
+        answering = verb == "answer";
+    } else if (verb == "ignore" && !argument.isEmpty()) {
+        ignored = argument;
+    } else if (verb == "refuse" && !argument.isEmpty() && counted && count > 0) {
+        refused = argument;
+        refusals = count;
+        refusalText = words.value(3);
+    } else if (verb == "slow" && argument.toInt() >= 0) {
+        delayMs = argument.toInt();
+    } else if (verb == "obey") {
+        ignored.clear();
+        refusals = 0;
+        delayMs = 0;
+    } else {
+        return false;
+    }
+    return true;
 }
 
 QList<QByteArray> PtyRadio::takeReceived()

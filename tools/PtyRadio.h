@@ -37,6 +37,12 @@ public:
     // Fault switch: a radio that stops answering still receives and counts its commands.
     void setAnswering(bool on) { answering = on; }
     bool isAnswering() const { return answering; }
+    // Obeys one line of the console, the radio's fault switches: "silent" and "answer"; "ignore PREFIX" (commands
+    // whose printable form, without spaces, starts with PREFIX get no answer, as from firmware without them); "refuse
+    // PREFIX [TIMES [ANSWER]]" (the next matching commands, one by default, get the radio's negative acknowledgement,
+    // or ANSWER as typed); "slow MS" (every answer leaves MS milliseconds late); "obey" (no ignoring, refusing or
+    // slowness). False for a line it does not know.
+    bool obey(const QByteArray& line);
     // Unplugs the radio: the pseudo-terminal is closed and its path disappears.
     void vanish();
 
@@ -51,6 +57,9 @@ public:
 
 private:
     void readCommands();
+    // The answer to one command, after the fault switches.
+    QByteArray respond(const QByteArray& command);
+    void send(const QByteArray& answers);
 
     std::unique_ptr<RadioProtocol> protocol;
     QString slavePath;
@@ -62,5 +71,10 @@ private:
     // Held open so the master never sees a hang-up between two programs using the port.
     int slave = -1;
     bool answering = true;
+    QByteArray ignored;
+    QByteArray refused;
+    int refusals = 0;
+    QByteArray refusalText;
+    int delayMs = 0;
     std::atomic<int> commands {0};
 };

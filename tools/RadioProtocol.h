@@ -31,6 +31,8 @@ public:
     virtual QByteArray answer(const QByteArray& command) = 0;
     // One command as a person reads it on a console, on one line.
     virtual QByteArray printable(const QByteArray& command) const = 0;
+    // What the radio sends back for a command it refuses (its negative acknowledgement).
+    virtual QByteArray refusal(const QByteArray& command) const = 0;
 
 protected:
     // Commands of the text protocols end with ';'; the ';' is not part of the command. Empty commands are skipped.

@@ -4,7 +4,6 @@
 
 namespace {
 
-const QByteArray refused = QByteArrayLiteral("?;");
 const QByteArray modeCodes = QByteArrayLiteral("12345679");
 
 } // namespace
@@ -14,21 +13,9 @@ QString Ts480Protocol::lacks() const
     return QStringLiteral("no raw signal strength");
 }
 
-QByteArray Ts480Protocol::answer(const QByteArray& command)
+QByteArray Ts480Protocol::modelAnswer(const QByteArray& name, const QByteArray& argument)
 {
-    if (command.size() < 2)
-        return refused;
-    const QByteArray name = command.left(2);
-    const QByteArray argument = command.mid(2);
     const bool query = argument.isEmpty();
-
-    if (name == "ID" && query)
-        return QByteArrayLiteral("ID020;");
-    if (name == "PS") {
-        if (query)
-            return QByteArrayLiteral("PS1;");
-        return argument == "1" ? QByteArray() : refused;
-    }
     if (name == "AI") {
         if (query)
             return "AI" + QByteArray::number(autoInformation) + ';';
@@ -46,18 +33,6 @@ QByteArray Ts480Protocol::answer(const QByteArray& command)
         keyerSpeed = wanted;
         return {};
     }
-    if (name == "FA" || name == "FB") {
-        qint64& hz = name == "FA" ? frequencyA : frequencyB;
-        if (query)
-            return name + number(hz, 11) + ';';
-        if (argument.size() != 11 || !allDigits(argument))
-            return refused;
-        const qint64 wanted = argument.toLongLong();
-        if (wanted < 30000 || wanted > 60000000)
-            return refused;
-        hz = wanted;
-        return {};
-    }
     if (name == "FR" || name == "FT") {
         if (query)
             return name + QByteArray::number(name == "FR" ? receiveVfo : transmitVfo) + ';';
@@ -69,8 +44,6 @@ QByteArray Ts480Protocol::answer(const QByteArray& command)
         transmitVfo = argument == "1";
         return {};
     }
-    if (name == "IF" && query)
-        return statusLine();
     if (name == "MD") {
         if (query)
             return QByteArray("MD") + modeCode + ';';

@@ -2,9 +2,9 @@
 // Pure logic, no I/O; the owner feeds it one command at a time from whatever thread it lives in.
 #pragma once
 
-#include "RadioProtocol.h"
+#include "TextRadioProtocol.h"
 
-class Ts480Protocol : public RadioProtocol
+class Ts480Protocol : public TextRadioProtocol
 {
 public:
     // Hamlib's model number for this radio.
@@ -13,37 +13,19 @@ public:
     unsigned model() const override { return modelId; }
     QString name() const override { return QStringLiteral("Kenwood TS-480"); }
     QString lacks() const override;
-    QByteArray takeCommand(QByteArray& pending) override { return takeTextCommand(pending); }
-    // Takes one command without its terminating ';' and returns the whole answer, ';' included: "?;" for a
-    // command the radio refuses, an empty array where it stays silent (every accepted set command).
-    QByteArray answer(const QByteArray& command) override;
-    QByteArray printable(const QByteArray& command) const override { return command + ';'; }
-
-    qint64 frequency(int vfo) const { return vfo == 1 ? frequencyB : frequencyA; }
-    // The mode as the MD command carries it: '1' LSB, '2' USB, '3' CW, '4' FM, '5' AM, '6' FSK, '7' CW-R, '9' FSK-R.
-    char mode() const { return modeCode; }
-    bool transmitting() const { return transmit; }
-    // 0 VFO A, 1 VFO B.
-    int vfo() const { return receiveVfo; }
-
-    // Meter readings on the radio's own scale, 0 to 30.
-    int signal() const { return signalMeter; }
-    void setSignal(int value) { signalMeter = value; }
-    int alc() const { return alcMeter; }
-    void setAlc(int value) { alcMeter = value; }
 
 private:
-    QByteArray statusLine() const;
+    QByteArray identity() const override { return QByteArrayLiteral("020"); }
+    int frequencyDigits() const override { return 11; }
+    qint64 highestFrequency() const override { return 60000000; }
+    QByteArray statusLine() const override;
+    QByteArray modelAnswer(const QByteArray& name, const QByteArray& argument) override;
     QByteArray meterReadings() const;
     // The FW value of the current mode: the CW or FSK filter's width in hertz, narrow (0) or wide (1) elsewhere.
     int& filterWidth();
     // The index of the low (SL) or high (SH) cut of the current voice mode; null in CW and FSK, which have none.
     int* cut(bool high);
 
-    qint64 frequencyA = 14074000;
-    qint64 frequencyB = 7074000;
-    char modeCode = '2';
-    bool transmit = false;
     int receiveVfo = 0;
     int transmitVfo = 0;
     int autoInformation = 0;

@@ -1,7 +1,7 @@
 // orvessa-rigsim: a simulated radio on a pseudo-terminal, for trying Orvessa without one.
 #include "Ic7300Protocol.h"
 #include "PtyRadio.h"
-#include "QuitOnSignals.h"
+#include "app/QuitOnSignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -29,8 +29,11 @@ int main(int argc, char* argv[])
     parser.setApplicationDescription(
         QStringLiteral("Simulates a radio on a pseudo-terminal and prints its path. It plays, by Hamlib model:\n%1\n"
                        "Connect it from Orvessa with that path, that model and any speed; stop it with Ctrl+C.\n"
-                       "Type \"silent\" to switch the radio off as if its cable were pulled, \"answer\" to "
-                       "bring it back.")
+                       "Its console switches faults, one a line: \"silent\" switches the radio off as if its cable "
+                       "were pulled, \"answer\" brings it back; \"ignore PREFIX\" leaves commands starting with "
+                       "PREFIX unanswered, as firmware without them does; \"refuse PREFIX [TIMES]\" answers the next "
+                       "one (or TIMES) with the radio's refusal; \"slow MS\" delays every answer by MS ms; \"obey\" "
+                       "ends ignoring, refusing and delaying.")
             .arg(plays.join(QLatin1Char('\n'))));
     parser.addHelpOption();
     const QCommandLineOption modelOption(QStringLiteral("model"),
@@ -99,17 +102,16 @@ int main(int argc, char* argv[])
     std::signal(SIGTTIN, SIG_IGN);
     QSocketNotifier console(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&console, &QSocketNotifier::activated, &radio, [&radio, &console] {
-        char line[64];
+        char line[256];
         const ssize_t got = ::read(STDIN_FILENO, line, sizeof line - 1);
         if (got <= 0) {
             console.setEnabled(false);
             return;
         }
-        const QByteArray words(line, int(got));
-        if (words.contains("silent"))
-            radio.setAnswering(false);
-        else if (words.contains("answer"))
-            radio.setAnswering(true);
+        for (const QByteArray& words : QByteArray(line, int(got)).split('\n')) {
+            if (!words.trimmed().isEmpty() && !radio.obey(words))
+                std::fprintf(stderr, "orvessa-rigsim: unknown console command: %s\n", words.trimmed().constData());
+        }
     });
     // Ended by Ctrl+C or kill through the event loop, so that the link is removed on the way out.
     quitOnSignals({SIGINT, SIGTERM, SIGHUP});

@@ -1,7 +1,7 @@
 // Any program path (UTF-8): the entry keeps its eight lines with the Exec value on the third, and a desktop that
 // reads the value as the desktop-entry format says (string escapes, then quoting, then field codes) gets the path.
-#include "Autostart.h"
 #include "FuzzCheck.h"
+#include "shell/Autostart.h"
 
 #include <QStringList>
 

@@ -1,9 +1,9 @@
 // Requests cut out of the input by the framer, dispatched onto the real service as if from a client that has
 // gone (answers are dropped with a log line). Nothing may crash, hang or leak past the sanitizers.
-#include "RigService.h"
-#include "jcon/JsonRpcDebugLogger.h"
-#include "jcon/JsonRpcFramer.h"
-#include "jcon/JsonRpcWebSocketServer.h"
+#include "server/RigService.h"
+#include "server/jcon/JsonRpcDebugLogger.h"
+#include "server/jcon/JsonRpcFramer.h"
+#include "server/jcon/JsonRpcWebSocketServer.h"
 
 #include <QCoreApplication>
 #include <QSet>

@@ -2,7 +2,7 @@
 // object, and a stream of well-formed objects (those it handed out, written again by Qt) comes out whole and the
 // same however it is cut.
 #include "FuzzCheck.h"
-#include "jcon/JsonRpcFramer.h"
+#include "server/jcon/JsonRpcFramer.h"
 
 #include <QJsonDocument>
 

@@ -1,8 +1,8 @@
 // Markers and a datagram from the input: the chosen list is the one asked for, the marker reported is the first
 // that really occurs, and the relayed text decodes back to the datagram and is written as Qt writes it.
 #include "FuzzCheck.h"
-#include "UdpMulticast.h"
-#include "jcon/JsonRpcValue.h"
+#include "relay/UdpMulticast.h"
+#include "server/jcon/JsonRpcValue.h"
 
 #include <QJsonDocument>
 

@@ -1,6 +1,6 @@
 // Any JSON document, as a variant: the reply writer's text is Qt's own, byte for byte.
 #include "FuzzCheck.h"
-#include "jcon/JsonRpcValue.h"
+#include "server/jcon/JsonRpcValue.h"
 
 #include <QJsonDocument>
 

@@ -1,6 +1,6 @@
 #include "ProgramRun.h"
 
-#include "AppSettings.h"
+#include "app/AppSettings.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "RpcClient.h"
 
-#include "Orvessa.h"
+#include "app/Orvessa.h"
 
 #include <QJsonDocument>
 #include <QTest>

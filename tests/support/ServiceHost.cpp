@@ -1,10 +1,10 @@
 #include "ServiceHost.h"
 
-#include "AppSettings.h"
-#include "Log.h"
-#include "Orvessa.h"
-#include "RPCWorker.h"
-#include "RadioLink.h"
+#include "app/AppSettings.h"
+#include "app/Log.h"
+#include "app/Orvessa.h"
+#include "radio/RadioLink.h"
+#include "server/RPCWorker.h"
 
 #include <QCoreApplication>
 #include <QSettings>
@@ -23,7 +23,7 @@ ServiceHost::ServiceHost()
     QCoreApplication::setApplicationName(AppSettings::applicationName);
     qInstallMessageHandler(qtMessageHandler);
     rig_set_debug(RIG_DEBUG_NONE);
-    RadioLink::setProgram(QStringLiteral(ORVESSA_RADIO));
+    RadioLink::setProgram(qEnvironmentVariable("ORVESSA_TEST_RADIO", QStringLiteral(ORVESSA_RADIO)));
     const quint16 wanted = freeTcpPort();
     QSettings().setValue(AppSettings::serverPortKey, wanted);
 
@@ -59,6 +59,22 @@ void ServiceHost::restartWith(const QVariant& storedPort)
 {
     QSettings().setValue(AppSettings::serverPortKey, storedPort);
     QMetaObject::invokeMethod(worker, &RPCWorker::restart, Qt::BlockingQueuedConnection);
+}
+
+QStringList ServiceHost::share(bool on, const QVariant& firstPort)
+{
+    QSettings().setValue(AppSettings::shareRadiosKey, on);
+    QSettings().setValue(AppSettings::sharePortKey, firstPort);
+    QStringList told;
+    const QMetaObject::Connection telling = QObject::connect(
+        worker,
+        &RPCWorker::radiosShared,
+        worker,
+        [&told](const QStringList& radios) { told = radios; },
+        Qt::DirectConnection);
+    QMetaObject::invokeMethod(worker, &RPCWorker::restart, Qt::BlockingQueuedConnection);
+    QObject::disconnect(telling);
+    return told;
 }
 
 quint16 ServiceHost::freeTcpPort()

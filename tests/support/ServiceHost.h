@@ -24,6 +24,9 @@ public:
     std::unique_ptr<RpcClient> client();
     // Stores a value under the server port key and runs the worker's restart, as a save in the settings window does.
     void restartWith(const QVariant& storedPort);
+    // Stores the sharing settings and runs the worker's restart, as a save in the settings window does; what the
+    // worker then tells the settings window.
+    QStringList share(bool on, const QVariant& firstPort);
     // A port on 127.0.0.1 that nothing listens on right now (TCP) or that nothing is bound to (UDP).
     static quint16 freeTcpPort();
     static quint16 freeUdpPort();

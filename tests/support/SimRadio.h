@@ -15,7 +15,9 @@ public:
     // Starts the radio Hamlib knows by that model number, with a symbolic link to it at link if given; false when
     // it has no pseudo-terminal or does not play that model.
     bool start(const QString& link = {}, int hamlibModel = modelId);
-    void setAnswering(bool on) { process.write(on ? "answer\n" : "silent\n"); }
+    void setAnswering(bool on) { say(on ? "answer" : "silent"); }
+    // One line on the radio's console: its fault switches ("ignore FA", "refuse MD0 1 N;", "slow 100", "obey").
+    void say(const QByteArray& line) { process.write(line + '\n'); }
     // The commands received since the last clear, oldest first, as the radio prints them: text commands with their
     // ';', Icom frames in hexadecimal ("FE FE 94 E0 03 FD").
     QStringList commands();

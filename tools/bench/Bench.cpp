@@ -2,13 +2,17 @@
 
 #include "DatagramSource.h"
 #include "Ft991Protocol.h"
-#include "KrRig.h"
-#include "Orvessa.h"
+#include "PtyRadio.h"
 #include "SimulatedRadio.h"
+#include "app/Orvessa.h"
+#include "radio/KrRig.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHostAddress>
+#include <QRegularExpression>
+#include <QTcpSocket>
 #include <QThread>
 
 #include <cerrno>
@@ -16,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <limits>
+#include <sys/resource.h>
 
 namespace {
 
@@ -45,7 +50,7 @@ double statusReadMedian(Radio& rig, bool dirtyErrno, int rounds)
 {
     Samples times;
     for (int round = 0; round < rounds; ++round) {
-        // Past Hamlib's cache lifetime, as between two status ticks.
+        // As far apart as two status ticks.
         QThread::msleep(160);
         // Qt's non-blocking sockets leave EAGAIN behind in Orvessa's service thread.
         if (dirtyErrno)
@@ -105,7 +110,11 @@ const QStringList Bench::cellNames {QStringLiteral("rtt"),
                                     QStringLiteral("subscribers"),
                                     QStringLiteral("fanout"),
                                     QStringLiteral("footprint"),
-                                    QStringLiteral("status")};
+                                    QStringLiteral("status"),
+                                    QStringLiteral("silence"),
+                                    QStringLiteral("floods"),
+                                    QStringLiteral("opening"),
+                                    QStringLiteral("share")};
 
 Bench::Bench(const Options& options_)
     : options(options_)
@@ -120,7 +129,11 @@ void Bench::run(std::FILE* out)
                                             &Bench::manySubscribers,
                                             &Bench::fanOut,
                                             &Bench::footprint,
-                                            &Bench::statusRead};
+                                            &Bench::statusRead,
+                                            &Bench::silence,
+                                            &Bench::floods,
+                                            &Bench::waitingForAnOpen,
+                                            &Bench::sharedRadio};
     for (int i = 0; i < cells.size(); ++i) {
         if (options.cells.isEmpty() || options.cells.contains(cellNames.at(i))) {
             std::fprintf(stderr, "orvessa-bench: %s\n", qPrintable(cellNames.at(i)));
@@ -508,8 +521,10 @@ void Bench::statusRead()
         KrRig direct(Ft991Protocol::modelId);
         direct.setConf("rig_pathname", radio.portName().toUtf8().constData());
         direct.setConf("serial_speed", "38400");
-        direct.setConf("cache_timeout", "150");
         direct.open();
+        // As in Orvessa's radio process: Hamlib 4.6 resets the cache's lifetime just after the open.
+        QThread::msleep(60);
+        direct.setConf("cache_timeout", "0");
         direct.getFreq(RIG_VFO_CURR);
         connectDirect = (Poller::now() - opening) / 1e6;
         for (const bool dirty : {false, true}) {
@@ -560,6 +575,304 @@ void Bench::statusRead()
                150);
 }
 
+void Bench::silence()
+{
+    const int trials = std::max(2, int(5 * options.scale));
+    Samples firstPush;
+    Samples answers;
+    double stoppedPush = failed;
+    double replaced = failed;
+    SimulatedRadio radio;
+    const auto session = open(Kind::Orvessa, 2);
+    WsClient* const listener = session ? session->clients.at(0).get() : nullptr;
+    WsClient* const asker = session ? session->clients.at(1).get() : nullptr;
+    if (session && connectRadio(*session, *listener, radio, true)) {
+        qint64 pushed = 0;
+        qint64 status = 0;
+        const auto handler = [&](WsClient& client, const QByteArray& message) {
+            if (&client == listener && message.contains("\"RigInfo\"")) {
+                (message.contains("\"Error\"") ? pushed : status) = Poller::now();
+            }
+        };
+        // Each trial starts at another point of the tick and of the read under way.
+        for (int trial = 0; trial < trials; ++trial) {
+            session->poller.drive(Poller::now() + (700 + 130 * trial) * millisecond, handler);
+            pushed = 0;
+            const qint64 from = Poller::now();
+            radio.setAnswering(false);
+            if (!session->poller.drive(from + 20000 * millisecond, handler, [&] { return pushed != 0; }))
+                break;
+            firstPush.add((pushed - from) / 1e6);
+            for (const char* method : {"rigInfo", "setFreq", "setPTT", "setMode", "rigInfo"}) {
+                const QByteArray params = QByteArray(method) == "setFreq" ? ",7010000"
+                    : QByteArray(method) == "setPTT"                      ? ",1"
+                    : QByteArray(method) == "setMode"                     ? ",\"CW\",0"
+                                                                          : "";
+                // Spread over the read under way when it fell silent and the quiet reads after it.
+                session->poller.drive(Poller::now() + 400 * millisecond, handler);
+                const qint64 asked = Poller::now();
+                const QByteArray answer = call(*session, *asker, method, portParams(radio).chopped(1) + params + "]");
+                answers.add(answer.contains("\"Error\"") ? (Poller::now() - asked) / 1e6
+                                                         : std::numeric_limits<double>::infinity());
+            }
+            radio.setAnswering(true);
+            status = 0;
+            session->poller.drive(Poller::now() + 10000 * millisecond, handler, [&] { return status != 0; });
+        }
+        // A process stopped where it stands, as one stuck inside Hamlib would be.
+        const int host = radioHost(radio.portName());
+        pushed = 0;
+        const qint64 from = Poller::now();
+        if (host && ::kill(host, SIGSTOP) == 0
+            && session->poller.drive(from + 20000 * millisecond, handler, [&] { return pushed != 0; })) {
+            stoppedPush = (pushed - from) / 1e6;
+            status = 0;
+            if (session->poller.drive(from + 60000 * millisecond, handler, [&] { return status != 0; }))
+                replaced = (status - from) / 1e9;
+        }
+    }
+    report.add(QStringLiteral("radio falls silent: first error push, slowest of %1 trials (ms)").arg(trials),
+               firstPush.count() == trials ? firstPush.percentile(100) : failed,
+               {},
+               Report::Goal::AtMost,
+               4500);
+    report.add(QStringLiteral("silent radio: slowest answer of %1 requests (ms)").arg(trials * 5),
+               answers.count() == trials * 5 ? answers.percentile(100) : failed,
+               {},
+               Report::Goal::AtMost,
+               1000);
+    report.add(
+        QStringLiteral("radio's process stopped: first error push (ms)"), stoppedPush, {}, Report::Goal::AtMost, 4500);
+    report.add(QStringLiteral("radio's process stopped: pushes of a fresh process after (s)"),
+               replaced,
+               {},
+               Report::Goal::AtMost,
+               25);
+}
+
+void Bench::floods()
+{
+    // Every simulated radio holds two descriptors here.
+    rlimit files {};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    constexpr int radios = 400;
+    double alive = failed;
+    double privateMiB = failed;
+    double orvessaMiB = failed;
+    double refusedMs = failed;
+    QThread farm;
+    std::vector<std::unique_ptr<PtyRadio>> silent;
+    for (int i = 0; i < radios; ++i) {
+        silent.push_back(std::make_unique<PtyRadio>());
+        if (!silent.back()->open()) {
+            silent.pop_back();
+            break;
+        }
+        silent.back()->setAnswering(false);
+        silent.back()->moveToThread(&farm);
+    }
+    farm.start();
+    const auto session = open(Kind::Orvessa, 1);
+    WsClient* const page = session ? session->clients.front().get() : nullptr;
+    if (session && int(silent.size()) == radios) {
+        const double before = session->server->rssKiB();
+        int answered = 0;
+        qint64 lastAnswer = 0;
+        const auto handler = [&](WsClient&, const QByteArray& message) {
+            answered += isAnswer(message);
+            lastAnswer = Poller::now();
+        };
+        const qint64 from = Poller::now();
+        for (const auto& radio : silent) {
+            page->queue(request("connectRig",
+                                "[\"" + radio->portName().toUtf8() + "\"," + QByteArray::number(Ft991Protocol::modelId)
+                                    + ",\"38400\"]"));
+        }
+        page->flush();
+        // Those past the bound are refused at once; the others are being opened.
+        session->poller.drive(from + 10000 * millisecond, handler, [&] { return answered >= radios - 64; });
+        refusedMs = answered >= radios - 64 ? (lastAnswer - from) / 1e6 : failed;
+        int most = 0;
+        double memory = 0;
+        for (int look = 0; look < 10; ++look) {
+            session->poller.drive(Poller::now() + 300 * millisecond, handler);
+            const QList<int> hosts = session->server->children("orvessa-radio");
+            if (hosts.size() >= most) {
+                most = hosts.size();
+                memory = 0;
+                for (int pid : hosts)
+                    memory += ServerProcess::privateKiB(pid);
+            }
+        }
+        alive = most;
+        privateMiB = memory / 1024;
+        orvessaMiB = (session->server->rssKiB() - before) / 1024;
+    }
+    report.add(QStringLiteral("connectRig of 400 silent radios: radio processes alive at most"),
+               alive,
+               {},
+               Report::Goal::AtMost,
+               64);
+    report.add(QStringLiteral("connectRig of 400 silent radios: their private memory (MiB)"),
+               privateMiB,
+               {},
+               Report::Goal::None);
+    report.add(QStringLiteral("connectRig of 400 silent radios: Orvessa's RSS growth (MiB)"),
+               orvessaMiB,
+               {},
+               Report::Goal::AtMost,
+               20);
+    // While the first 64 processes start, on the server's core: they inherit its pinning.
+    report.add(QStringLiteral("connectRig of 400 silent radios: the 336 past the bound answered within (ms)"),
+               refusedMs,
+               {},
+               Report::Goal::AtMost,
+               3000);
+    for (const auto& radio : silent)
+        QMetaObject::invokeMethod(
+            radio.get(), [&radio] { radio->vanish(); }, Qt::BlockingQueuedConnection);
+    farm.quit();
+    farm.wait();
+}
+
+void Bench::waitingForAnOpen()
+{
+    const int requests = std::max(20000, int(200000 * options.scale));
+    double growth = failed;
+    double answeredAll = failed;
+    double disconnectMs = failed;
+    SimulatedRadio radio;
+    radio.setAnswering(false);
+    const auto session = open(Kind::Orvessa, 1);
+    WsClient* const page = session ? session->clients.front().get() : nullptr;
+    if (session) {
+        const double before = session->server->rssKiB();
+        int answered = 0;
+        QByteArray last;
+        const auto handler = [&](WsClient&, const QByteArray& message) {
+            answered += isAnswer(message);
+            last = message;
+        };
+        page->send(request("connectRig",
+                           "[\"" + radio.portName().toUtf8() + "\"," + QByteArray::number(Ft991Protocol::modelId)
+                               + ",\"38400\"]"));
+        // In bursts the page reads between: the bound under test is the radio's, not the connection's.
+        const QByteArray ask = request("rigInfo", portParams(radio));
+        double most = 0;
+        for (int sent = 0; sent < requests;) {
+            for (int i = 0; i < 2000 && sent < requests; ++i, ++sent)
+                page->queue(ask);
+            page->flush();
+            session->poller.drive(Poller::now() + 5000 * millisecond, handler, [&] { return answered >= sent - 256; });
+            most = std::max(most, session->server->rssKiB());
+        }
+        growth = (most - before) / 1024;
+        answeredAll = answered;
+        const qint64 from = Poller::now();
+        if (call(*session, *page, "disconnectRig", portParams(radio)).contains("Rig disconnected"))
+            disconnectMs = (Poller::now() - from) / 1e6;
+    }
+    report.add(QStringLiteral("%1 rigInfo for a radio being opened: answered at once").arg(requests),
+               answeredAll,
+               {},
+               Report::Goal::AtLeast,
+               requests - 256);
+    report.add(QStringLiteral("%1 rigInfo for a radio being opened: Orvessa's RSS growth (MiB)").arg(requests),
+               growth,
+               {},
+               Report::Goal::AtMost,
+               20);
+    report.add(
+        QStringLiteral("disconnectRig of a radio being opened (ms)"), disconnectMs, {}, Report::Goal::AtMost, 1000);
+}
+
+void Bench::sharedRadio()
+{
+    const int rounds = std::max(10, int(40 * options.scale));
+    SimulatedRadio radio;
+    sharePort = ServerHome::freeTcpPort();
+    const auto session = open(Kind::Orvessa, 1);
+    sharePort = 0;
+    double viaPort = failed;
+    double viaPage = failed;
+    double pushRate = failed;
+    double alonePushRate = failed;
+    QTcpSocket program;
+    WsClient* const page = session ? session->clients.front().get() : nullptr;
+    if (session && connectRadio(*session, *page, radio, false)) {
+        const QString listed = QString::fromUtf8(call(*session, *page, "listConnectedRigs"));
+        const QRegularExpression shared(QStringLiteral(R"("SharePort": (\d+))"));
+        program.connectToHost(QHostAddress::LocalHost, quint16(shared.match(listed).captured(1).toUInt()));
+        program.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        program.waitForConnected(3000);
+    }
+    // A line to the program's port and its answer, whole; empty on time-out.
+    const auto ask = [&program](const QByteArray& line) {
+        QByteArray answer;
+        program.write(line);
+        while (!answer.endsWith('\n') && program.waitForReadyRead(5000))
+            answer += program.readAll();
+        return answer;
+    };
+    if (program.state() == QAbstractSocket::ConnectedState) {
+        // The same request both ways, the two alternating, past Hamlib's cache lifetime.
+        Samples programs;
+        Samples pages;
+        for (int round = 0; round < rounds; ++round) {
+            const QByteArray hertz = QByteArray::number(7074000 + 1000 * (round % 2));
+            QThread::msleep(160);
+            qint64 from = Poller::now();
+            if (ask("F " + hertz + "\n") == "RPRT 0\n")
+                programs.add((Poller::now() - from) / 1e6);
+            QThread::msleep(160);
+            from = Poller::now();
+            if (call(*session, *page, "setFreq", "[\"" + radio.portName().toUtf8() + "\"," + hertz + "]")
+                    .contains("Frequency set"))
+                pages.add((Poller::now() - from) / 1e6);
+        }
+        if (programs.count() == rounds && pages.count() == rounds) {
+            viaPort = programs.median();
+            viaPage = pages.median();
+        }
+        // The page's pushes, then again while the program polls ten times a second.
+        if (call(*session, *page, "rigInfoSubscribe", portParams(radio)).contains("\"subscribed\"")) {
+            for (const bool polling : {false, true}) {
+                // From the first push to the last: the pace, whatever part of a tick the window cuts.
+                int pushes = 0;
+                qint64 first = 0;
+                qint64 last = 0;
+                bool answered = true;
+                const qint64 from = Poller::now();
+                const qint64 until = from + seconds(10);
+                for (qint64 next = from; next < until && answered; next += 100 * millisecond) {
+                    session->poller.drive(next, [&](WsClient&, const QByteArray& message) {
+                        if (isRigStatus(message)) {
+                            last = Poller::now();
+                            first = pushes++ ? first : last;
+                        }
+                    });
+                    answered = !polling || ask("f\n").endsWith('\n');
+                }
+                (polling ? pushRate : alonePushRate)
+                    = answered && pushes > 1 ? (pushes - 1) * 1e9 / double(last - first) : failed;
+            }
+        }
+    }
+    report.add(QStringLiteral("setFreq through the shared port (F) vs from a page (ms)"),
+               viaPort,
+               viaPage,
+               Report::Goal::RatioAtMost,
+               1.2);
+    // The baseline column holds the same page's pushes without the program.
+    report.add(QStringLiteral("a page's pushes per second while a program polls every 100 ms"),
+               pushRate,
+               alonePushRate,
+               Report::Goal::AtLeast,
+               3.95);
+}
+
 std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
 {
     port = ServerHome::freeTcpPort();
@@ -567,7 +880,7 @@ std::unique_ptr<Bench::Session> Bench::open(Kind kind, int count)
     QString program = options.baseline;
     QStringList arguments {QString::number(port), QString::number(udpPort), allowedOrigins().constFirst()};
     if (kind == Kind::Orvessa) {
-        if (!home.prepareOrvessa(port))
+        if (!home.prepareOrvessa(port, sharePort))
             return nullptr;
         program = options.orvessa;
         arguments.clear();

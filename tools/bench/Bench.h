@@ -58,6 +58,15 @@ private:
     void fanOut();
     void footprint();
     void statusRead();
+    // A radio falling silent and a radio's process stopped: how soon its subscribers hear of it, how soon a
+    // request on it is answered, how soon a stopped process is replaced.
+    void silence();
+    // Pages asking for 400 radios that never answer: what that makes Orvessa hold.
+    void floods();
+    // 200,000 requests for a radio being opened: what they make Orvessa hold; a disconnect meanwhile.
+    void waitingForAnOpen();
+    // A desktop program on the radio's shared port beside a page.
+    void sharedRadio();
 
     // A fresh server on fresh ports with `count` connected clients; null when either fails.
     std::unique_ptr<Session> open(Kind kind, int count);
@@ -78,5 +87,7 @@ private:
     ServerHome home;
     quint16 port = 0;
     quint16 udpPort = 0;
+    // The first port of shared radios in the next server started; 0 leaves sharing off.
+    quint16 sharePort = 0;
     qint64 nextId = 1;
 };

@@ -1,6 +1,6 @@
 #include "ClientChurn.h"
 
-#include "Orvessa.h"
+#include "app/Orvessa.h"
 
 #include <algorithm>
 #include <limits>

@@ -1,6 +1,6 @@
 #include "RequestStream.h"
 
-#include "Orvessa.h"
+#include "app/Orvessa.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "ServerHome.h"
 
-#include "AppSettings.h"
-#include "Orvessa.h"
+#include "app/AppSettings.h"
+#include "app/Orvessa.h"
 
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
@@ -47,7 +47,7 @@ ServerHome::ServerHome()
     variables = system.toStringList();
 }
 
-bool ServerHome::prepareOrvessa(quint16 port)
+bool ServerHome::prepareOrvessa(quint16 port, quint16 sharePort)
 {
     if (!lockHeld)
         lockHeld = !instanceLockFree();
@@ -60,6 +60,8 @@ bool ServerHome::prepareOrvessa(quint16 port)
     // An everyday start, not the first one: no autostart entry to write, no message to show.
     settings.setValue(AppSettings::autostartInstalledKey, true);
     settings.setValue(AppSettings::notificationShownKey, AppSettings::version);
+    settings.setValue(AppSettings::shareRadiosKey, sharePort != 0);
+    settings.setValue(AppSettings::sharePortKey, sharePort);
     settings.sync();
     return true;
 }

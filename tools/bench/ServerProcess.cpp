@@ -148,6 +148,34 @@ double ServerProcess::rssKiB() const
     return 0;
 }
 
+QList<int> ServerProcess::children(const QByteArray& name) const
+{
+    QList<int> found;
+    const QByteArray parent = "\nPPid:\t" + QByteArray::number(child) + '\n';
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (status.open(QIODevice::ReadOnly)) {
+            const QByteArray text = status.readAll();
+            if (text.startsWith("Name:\t" + name + '\n') && text.contains(parent))
+                found << pid.toInt();
+        }
+    }
+    return found;
+}
+
+double ServerProcess::privateKiB(int pid)
+{
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    double total = 0;
+    if (rollup.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : rollup.readAll().split('\n')) {
+            if (line.startsWith("Private_"))
+                total += line.mid(line.indexOf(':') + 1).simplified().split(' ').value(0).toDouble();
+        }
+    }
+    return total;
+}
+
 double ServerProcess::cpuSeconds() const
 {
     // Fields 14 and 15, counted from the state that follows the command's closing parenthesis.

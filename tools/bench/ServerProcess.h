@@ -35,6 +35,10 @@ public:
     QMap<QString, int> threads() const;
     // False once the process has ended, whatever ended it.
     bool isRunning();
+    // Its child processes running this program (by its name as the kernel keeps it), by process id.
+    QList<int> children(const QByteArray& name) const;
+    // The memory no other process shares with one process, in KiB.
+    static double privateKiB(int pid);
 
 private:
     QByteArray procFile(const QString& name) const;

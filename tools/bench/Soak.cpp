@@ -2,9 +2,9 @@
 
 #include "ClientChurn.h"
 #include "Ft991Protocol.h"
-#include "Orvessa.h"
 #include "Report.h"
 #include "RequestStream.h"
+#include "app/Orvessa.h"
 
 #include <QThread>
 

@@ -1,0 +1,40 @@
+// One connected radio: Hamlib's rig for one model, configured, opened and driven by the rig service.
+// Created, used and destroyed in the rig service's thread.
+#pragma once
+
+#include <QVariantMap>
+
+#include <hamlib/rigclass.h>
+
+class KrRig : public Rig
+{
+public:
+    // Creates Hamlib's rig for the model without opening any port; throws RigException when Hamlib has no
+    // rig for it.
+    explicit KrRig(rig_model_t model);
+    ~KrRig() override;
+
+    // "Location", "ID", "Model" and "Brand" of this rig, the location read back from Hamlib each time.
+    QVariantMap info();
+    // The port Hamlib opens, as configured.
+    QString pathname();
+    // Hamlib's own handle of this rig, for what the binding does not reach (the rig's state).
+    RIG* handle() const;
+
+    // Hamlib 4.5 reads the port byte by byte and sleeps a few milliseconds after each byte whenever errno
+    // holds EAGAIN on entry, which Qt's non-blocking sockets leave behind in this thread. These hide the
+    // methods of Rig the service uses so that each one starts from a clean errno; they add nothing else.
+    void setConf(const char* name, const char* value);
+    void getConf(const char* name, char* value);
+    void open();
+    void close();
+    freq_t getFreq(vfo_t vfo = RIG_VFO_CURR);
+    void setFreq(freq_t freq, vfo_t vfo = RIG_VFO_CURR);
+    rmode_t getMode(pbwidth_t& width, vfo_t vfo = RIG_VFO_CURR);
+    void setMode(rmode_t mode, pbwidth_t width = RIG_PASSBAND_NORMAL, vfo_t vfo = RIG_VFO_CURR);
+    ptt_t getPTT(vfo_t vfo = RIG_VFO_CURR);
+    void setPTT(ptt_t ptt, vfo_t vfo = RIG_VFO_CURR);
+    void setVFO(vfo_t vfo);
+    float getLevelF(setting_t level, vfo_t vfo = RIG_VFO_CURR);
+    int getLevelI(setting_t level, vfo_t vfo = RIG_VFO_CURR);
+};
