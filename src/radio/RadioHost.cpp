@@ -110,16 +110,33 @@ QVariant RadioHost::handle(const QVariantMap& request)
         && rig_parse_mode(request.value(QStringLiteral("mode")).toString().toUtf8().constData()) == RIG_MODE_NONE) {
         return errorEnvelope(QStringLiteral("Invalid mode"));
     }
-    if (op == QLatin1String("rigctl")) {
-        // A desktop program's PTT is Orvessa's as much as a page's: released before the radio closes.
-        const bool setsPtt = request.value(QStringLiteral("command")) == QLatin1String("set_ptt");
-        const int wanted = request.value(QStringLiteral("arguments")).toStringList().value(0).toInt();
-        keyed = keyed || (setsPtt && wanted != 0);
-        const QVariantMap answer = use([this, &request](KrRig& radio) { return rigctl.run(request, radio); });
-        keyed = keyed && !(setsPtt && wanted == 0 && answer.value(QStringLiteral("ptt"), 1).toInt() == 0);
-        return answer;
+    // Keyed from the moment the request goes out, a page's or a desktop program's: a radio may key on a command it
+    // never acknowledges. Only a release the radio reads back as off ends it.
+    const std::optional<int> wanted = pttWanted(request);
+    keyed = keyed || (wanted && *wanted != 0);
+    const QVariantMap answer = op == QLatin1String("rigctl")
+        ? use([this, &request](KrRig& radio) { return rigctl.run(request, radio); })
+        : use([this, &request](KrRig& radio) { return control(request, radio); });
+    keyed = keyed && !(wanted == 0 && readsPttOff(answer));
+    return answer;
+}
+
+std::optional<int> RadioHost::pttWanted(const QVariantMap& request)
+{
+    const QVariant op = request.value(QStringLiteral("op"));
+    if (op == QLatin1String("setPTT")) {
+        return request.value(QStringLiteral("ptt")).toInt();
     }
-    return use([this, &request](KrRig& radio) { return control(request, radio); });
+    if (op == QLatin1String("rigctl") && request.value(QStringLiteral("command")) == QLatin1String("set_ptt")) {
+        return request.value(QStringLiteral("arguments")).toStringList().value(0).toInt();
+    }
+    return std::nullopt;
+}
+
+bool RadioHost::readsPttOff(const QVariantMap& answer)
+{
+    return !answer.contains(QStringLiteral("Error")) && answer.contains(QStringLiteral("ptt"))
+        && answer.value(QStringLiteral("ptt")).toInt() == 0;
 }
 
 void RadioHost::configure(KrRig& radio) const
@@ -144,7 +161,7 @@ void RadioHost::settle(KrRig& radio)
         timeout = value;
     }
     if (quiet) {
-        radio.setConf("timeout", QByteArray::number(qMin(quietTimeoutMs, timeout.toInt())).constData());
+        radio.setConf("timeout", quietTimeout().constData());
     }
 }
 
@@ -316,8 +333,6 @@ QVariantMap RadioHost::control(const QVariantMap& request, KrRig& radio)
     }
     if (op == QLatin1String("setPTT")) {
         const int wanted = request.value(QStringLiteral("ptt")).toInt();
-        // Before the call: a radio may key on a command it never acknowledges.
-        keyed = keyed || wanted != 0;
         radio.setPTT(static_cast<ptt_t>(wanted), RIG_VFO_CURR);
         int readBack = int(radio.getPTT(RIG_VFO_CURR));
         // Hamlib's Kenwood backend answers from its copy of the radio's status line for half a second, the set
@@ -326,7 +341,6 @@ QVariantMap RadioHost::control(const QVariantMap& request, KrRig& radio)
             ::usleep(600000);
             readBack = int(radio.getPTT(RIG_VFO_CURR));
         }
-        keyed = keyed && !(wanted == 0 && readBack == 0);
         return successEnvelope(QStringLiteral("PTT set"), {{QStringLiteral("ptt"), readBack}});
     }
     if (op == QLatin1String("setVFO")) {
@@ -409,6 +423,11 @@ void RadioHost::probe(KrRig& radio)
     }
 }
 
+QByteArray RadioHost::quietTimeout() const
+{
+    return QByteArray::number(qMin(quietTimeoutMs, timeout.toInt()));
+}
+
 void RadioHost::quieten(bool on)
 {
     if (quiet == on) {
@@ -416,8 +435,7 @@ void RadioHost::quieten(bool on)
     }
     quiet = on;
     try {
-        rig->setConf("timeout",
-                     on ? QByteArray::number(qMin(quietTimeoutMs, timeout.toInt())).constData() : timeout.constData());
+        rig->setConf("timeout", (on ? quietTimeout() : timeout).constData());
     } catch (const RigException& failure) {
         LOG("{}\n", failure.message);
     }

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class KrRig;
 class RigException;
@@ -23,6 +24,11 @@ public:
     QVariant handle(const QVariantMap& request);
     // Closes the radio, if open, as a disconnect does: a transmitter this process keyed is released first.
     void close();
+
+    // The PTT state a request asks for, a page's setPTT or a desktop program's set_ptt; none for any other request.
+    static std::optional<int> pttWanted(const QVariantMap& request);
+    // The answer to a setPTT or set_ptt reads the transmitter back as off.
+    static bool readsPttOff(const QVariantMap& answer);
 
     // Hamlib's one-line text of a failure, without its saved trace.
     static QString failureText(const RigException& failure);
@@ -54,6 +60,8 @@ private:
     void settle(KrRig& rig);
     // Answers from the radio only: Hamlib's cache is told to keep nothing, and checked before each request.
     static void uncache(KrRig& rig);
+    // The short time-out of a radio that has stopped answering; the model's own when that is shorter.
+    QByteArray quietTimeout() const;
     void quieten(bool on);
     // One reading the radio has, to learn whether it answers; throws when it does not.
     void probe(KrRig& rig);

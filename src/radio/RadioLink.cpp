@@ -143,13 +143,8 @@ bool RadioLink::ask(const QVariantMap& request, Reply reply)
         return true;
     }
     if (pageRequests() >= maxWaiting) {
-        if (!refusing) {
-            LOG("Rig {} busy: {} requests wait for it, refusing more\n", port, maxWaiting);
-            refusing = true;
-        }
         return false;
     }
-    refusing = false;
     queue({request, std::move(reply)});
     return true;
 }

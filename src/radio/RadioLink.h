@@ -118,7 +118,6 @@ private:
     QVariantMap reopen;
     bool opened = false;
     bool abandoned = false;
-    bool refusing = false;
     bool silent = false;
     // A close waits for the request under way.
     std::function<void()> closed;

@@ -1,5 +1,6 @@
 #include "RadioRegistry.h"
 
+#include "RadioHost.h"
 #include "RadioLink.h"
 #include "app/Log.h"
 #include "server/Envelope.h"
@@ -71,11 +72,6 @@ QVariantMap invalidParams()
     return errorEnvelope(QStringLiteral("Invalid params"));
 }
 
-QVariantMap busy()
-{
-    return errorEnvelope(QStringLiteral("Rig busy: too many requests are waiting for it"));
-}
-
 // Hamlib takes the port text of any model for a network address unless it is a path: only models that speak over
 // the network get one.
 bool speaksOverNetwork(uint model)
@@ -84,17 +80,11 @@ bool speaksOverNetwork(uint model)
     return caps && (caps->port_type == RIG_PORT_NETWORK || caps->port_type == RIG_PORT_UDP_NETWORK);
 }
 
-// The PTT state a request asks for, a page's setPTT or a desktop program's; none for any other request.
-std::optional<int> pttWanted(const QVariantMap& request)
+// A text parameter missing, or too long to be a port, a mode or a VFO name.
+bool unusable(const QString& text)
 {
-    const QVariant op = request.value(QStringLiteral("op"));
-    if (op == QLatin1String("setPTT")) {
-        return request.value(QStringLiteral("ptt")).toInt();
-    }
-    if (op == QLatin1String("rigctl") && request.value(QStringLiteral("command")) == QLatin1String("set_ptt")) {
-        return request.value(QStringLiteral("arguments")).toStringList().value(0).toInt();
-    }
-    return std::nullopt;
+    return text.isNull() || text.size() > RadioRegistry::maxTextBytes
+        || (text.size() * 3 > RadioRegistry::maxTextBytes && text.toUtf8().size() > RadioRegistry::maxTextBytes);
 }
 
 } // namespace
@@ -123,11 +113,6 @@ void RadioRegistry::shutDown(int withinMs)
     tickDone.clear();
     tickReading.clear();
     RadioLink::endAll(links, withinMs);
-}
-
-bool RadioRegistry::tooLong(const QString& text)
-{
-    return text.size() > maxTextBytes || (text.size() * 3 > maxTextBytes && text.toUtf8().size() > maxTextBytes);
 }
 
 void RadioRegistry::buildRigCatalogue()
@@ -202,7 +187,7 @@ void RadioRegistry::refuseBusy(const QString& port, ConnectedRig& rig, const Rep
         LOG("Rig {} busy: {} requests wait for it, refusing more\n", port, RadioLink::maxWaiting);
         rig.refusing = true;
     }
-    reply(busy());
+    reply(errorEnvelope(QStringLiteral("Rig busy: too many requests are waiting for it")));
 }
 
 void RadioRegistry::request(const QString& port, const QVariantMap& request, QObject* caller, const Reply& reply)
@@ -212,20 +197,18 @@ void RadioRegistry::request(const QString& port, const QVariantMap& request, QOb
         port,
         [this, port, request, by](ConnectedRig& rig, const Reply& answer) {
             RadioLink* const link = rig.link;
-            const std::optional<int> ptt = pttWanted(request);
+            const std::optional<int> ptt = RadioHost::pttWanted(request);
             const bool releases = ptt == 0;
             const Reply told = [this, port, link, releases, answer](const QVariant& result) {
                 const auto found = rigs.find(port);
-                const QVariantMap outcome = result.toMap();
                 // Only a release the radio read back as off counts.
-                if (releases && found != rigs.end() && found->link == link && !outcome.contains(QStringLiteral("Error"))
-                    && outcome.contains(QStringLiteral("ptt")) && outcome.value(QStringLiteral("ptt")).toInt() == 0) {
+                if (releases && found != rigs.end() && found->link == link && RadioHost::readsPttOff(result.toMap())) {
                     found->keyer = nullptr;
                 }
                 answer(result);
             };
             if (!link->ask(request, told)) {
-                answer(busy());
+                refuseBusy(port, rig, answer);
                 return;
             }
             rig.refusing = false;
@@ -249,7 +232,7 @@ MyFuture RadioRegistry::connectRig(const QString& serial,
                                    const QString& serial_speed,
                                    jcon::JsonRpcEndpoint* caller)
 {
-    if (serial.isNull() || serial_speed.isNull() || tooLong(serial) || tooLong(serial_speed)) {
+    if (unusable(serial) || unusable(serial_speed)) {
         return MyFuture::ready(invalidParams());
     }
     LOG("IP: {}\n", peerText(caller));
@@ -379,7 +362,7 @@ QVariantList RadioRegistry::listConnectedRigs() const
 
 MyFuture RadioRegistry::disconnectRig(const QString& serialName, jcon::JsonRpcEndpoint* caller)
 {
-    if (serialName.isNull() || tooLong(serialName)) {
+    if (unusable(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     const QPointer<jcon::JsonRpcEndpoint> by = caller;
@@ -434,7 +417,7 @@ void RadioRegistry::disconnectNow(const QString& port, jcon::JsonRpcEndpoint* ca
 
 MyFuture RadioRegistry::rigInfo(const QString& serialName)
 {
-    if (serialName.isNull() || tooLong(serialName)) {
+    if (unusable(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     return ask(serialName, {{QStringLiteral("op"), QStringLiteral("status")}});
@@ -442,7 +425,7 @@ MyFuture RadioRegistry::rigInfo(const QString& serialName)
 
 MyFuture RadioRegistry::rigInfoSubscribe(const QString& serialName, jcon::JsonRpcEndpoint* caller)
 {
-    if (serialName.isNull() || tooLong(serialName)) {
+    if (unusable(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     const QPointer<jcon::JsonRpcEndpoint> by = caller;
@@ -464,7 +447,7 @@ MyFuture RadioRegistry::rigInfoSubscribe(const QString& serialName, jcon::JsonRp
 
 MyFuture RadioRegistry::rigInfoUnsubscribe(const QString& serialName, jcon::JsonRpcEndpoint* caller)
 {
-    if (serialName.isNull() || tooLong(serialName)) {
+    if (unusable(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     const QPointer<jcon::JsonRpcEndpoint> by = caller;
@@ -553,7 +536,7 @@ void RadioRegistry::pushToSubscribers(const QString& port, QVariantMap status)
 
 MyFuture RadioRegistry::setFreq(const QString& serialName, double frequency)
 {
-    if (serialName.isNull() || tooLong(serialName)) {
+    if (unusable(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     return ask(serialName, {{QStringLiteral("op"), QStringLiteral("setFreq")}, {QStringLiteral("freq"), frequency}});
@@ -561,7 +544,7 @@ MyFuture RadioRegistry::setFreq(const QString& serialName, double frequency)
 
 MyFuture RadioRegistry::setMode(const QString& serialName, const QString& mode, int passband)
 {
-    if (serialName.isNull() || mode.isNull() || tooLong(serialName) || tooLong(mode)) {
+    if (unusable(serialName) || unusable(mode)) {
         return MyFuture::ready(invalidParams());
     }
     // Hamlib reads the mode's name in the radio's process: "Invalid mode" comes only for a connected radio.
@@ -573,7 +556,7 @@ MyFuture RadioRegistry::setMode(const QString& serialName, const QString& mode, 
 
 MyFuture RadioRegistry::setPTT(const QString& serialName, int ptt, QObject* caller)
 {
-    if (serialName.isNull() || tooLong(serialName)) {
+    if (unusable(serialName)) {
         return MyFuture::ready(invalidParams());
     }
     if (ptt < 0 || ptt > 3) {
@@ -584,7 +567,7 @@ MyFuture RadioRegistry::setPTT(const QString& serialName, int ptt, QObject* call
 
 MyFuture RadioRegistry::setVFO(const QString& serialName, const QString& vfo)
 {
-    if (serialName.isNull() || vfo.isNull() || tooLong(serialName) || tooLong(vfo)) {
+    if (unusable(serialName) || unusable(vfo)) {
         return MyFuture::ready(invalidParams());
     }
     return ask(serialName, {{QStringLiteral("op"), QStringLiteral("setVFO")}, {QStringLiteral("vfo"), vfo}});

@@ -70,9 +70,6 @@ public:
     // Ends every radio's process within the time given, killing those stuck inside Hamlib; waits for them.
     void shutDown(int withinMs);
 
-    // A text parameter too long to be a port, a mode or a VFO name.
-    static bool tooLong(const QString& text);
-
 private:
     // A request sent while its radio is being opened, run as if sent after the open.
     struct AfterOpen
