@@ -141,6 +141,96 @@ int KrRig::getLevelI(setting_t level, vfo_t vfo)
     return Rig::getLevelI(level, vfo);
 }
 
+vfo_t KrRig::getVFO()
+{
+    errno = 0;
+    return Rig::getVFO();
+}
+
+void KrRig::getLevel(setting_t level, int& value, vfo_t vfo)
+{
+    errno = 0;
+    Rig::getLevel(level, value, vfo);
+}
+
+void KrRig::getLevel(setting_t level, float& value, vfo_t vfo)
+{
+    errno = 0;
+    Rig::getLevel(level, value, vfo);
+}
+
+void KrRig::setLevel(setting_t level, int value, vfo_t vfo)
+{
+    errno = 0;
+    Rig::setLevel(level, value, vfo);
+}
+
+void KrRig::setLevel(setting_t level, float value, vfo_t vfo)
+{
+    errno = 0;
+    Rig::setLevel(level, value, vfo);
+}
+
+bool KrRig::getFunc(setting_t function, vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getFunc(function, vfo);
+}
+
+void KrRig::setFunc(setting_t function, bool on, vfo_t vfo)
+{
+    errno = 0;
+    Rig::setFunc(function, on, vfo);
+}
+
+powerstat_t KrRig::getPowerStat()
+{
+    errno = 0;
+    return Rig::getPowerStat();
+}
+
+void KrRig::setPowerStat(powerstat_t status)
+{
+    errno = 0;
+    Rig::setPowerStat(status);
+}
+
+freq_t KrRig::getSplitFreq(vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getSplitFreq(vfo);
+}
+
+void KrRig::setSplitFreq(freq_t freq, vfo_t vfo)
+{
+    errno = 0;
+    Rig::setSplitFreq(freq, vfo);
+}
+
+rmode_t KrRig::getSplitMode(pbwidth_t& width, vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getSplitMode(width, vfo);
+}
+
+void KrRig::setSplitMode(rmode_t mode, pbwidth_t width, vfo_t vfo)
+{
+    errno = 0;
+    Rig::setSplitMode(mode, width, vfo);
+}
+
+split_t KrRig::getSplitVFO(vfo_t& tx, vfo_t vfo)
+{
+    errno = 0;
+    return Rig::getSplitVFO(tx, vfo);
+}
+
+void KrRig::setSplitVFO(split_t split, vfo_t vfo, vfo_t tx)
+{
+    errno = 0;
+    Rig::setSplitVFO(split, vfo, tx);
+}
+
 RIG* KrRig::handle() const
 {
     return this->*handleMember();

@@ -37,4 +37,20 @@ public:
     void setVFO(vfo_t vfo);
     float getLevelF(setting_t level, vfo_t vfo = RIG_VFO_CURR);
     int getLevelI(setting_t level, vfo_t vfo = RIG_VFO_CURR);
+    // And those the desktop programs' commands use.
+    vfo_t getVFO();
+    void getLevel(setting_t level, int& value, vfo_t vfo = RIG_VFO_CURR);
+    void getLevel(setting_t level, float& value, vfo_t vfo = RIG_VFO_CURR);
+    void setLevel(setting_t level, int value, vfo_t vfo = RIG_VFO_CURR);
+    void setLevel(setting_t level, float value, vfo_t vfo = RIG_VFO_CURR);
+    bool getFunc(setting_t function, vfo_t vfo = RIG_VFO_CURR);
+    void setFunc(setting_t function, bool on, vfo_t vfo = RIG_VFO_CURR);
+    powerstat_t getPowerStat();
+    void setPowerStat(powerstat_t status);
+    freq_t getSplitFreq(vfo_t vfo = RIG_VFO_CURR);
+    void setSplitFreq(freq_t freq, vfo_t vfo = RIG_VFO_CURR);
+    rmode_t getSplitMode(pbwidth_t& width, vfo_t vfo = RIG_VFO_CURR);
+    void setSplitMode(rmode_t mode, pbwidth_t width, vfo_t vfo = RIG_VFO_CURR);
+    split_t getSplitVFO(vfo_t& tx, vfo_t vfo = RIG_VFO_CURR);
+    void setSplitVFO(split_t split, vfo_t vfo, vfo_t tx);
 };

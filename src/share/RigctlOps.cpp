@@ -1,8 +1,8 @@
 #include "RigctlOps.h"
 
 #include "radio/KrRig.h"
+#include "server/Envelope.h"
 
-#include <cerrno>
 #include <cmath>
 #include <unistd.h>
 
@@ -10,7 +10,9 @@ namespace {
 
 QVariantMap refused(const char* why, int code = RIG_EINVAL)
 {
-    return {{QStringLiteral("Error"), QString::fromLatin1(why)}, {QStringLiteral("rprt"), -code}};
+    QVariantMap answer = errorEnvelope(QString::fromLatin1(why));
+    answer.insert(QStringLiteral("rprt"), -code);
+    return answer;
 }
 
 QVariantMap done(const QStringList& values = {})
@@ -28,12 +30,15 @@ QString levelText(setting_t level, const value_t& value)
     return RIG_LEVEL_IS_FLOAT(level) ? QString::number(double(value.f), 'f', 6) : QString::number(value.i);
 }
 
-// Hamlib reads the port byte by byte and sleeps between bytes when errno holds EAGAIN on entry: each call starts clean.
-template <typename Call>
-auto clean(Call call)
+value_t readLevel(KrRig& rig, setting_t level, vfo_t vfo)
 {
-    errno = 0;
-    return call();
+    value_t value {};
+    if (RIG_LEVEL_IS_FLOAT(level)) {
+        rig.getLevel(level, value.f, vfo);
+    } else {
+        rig.getLevel(level, value.i, vfo);
+    }
+    return value;
 }
 
 } // namespace
@@ -53,48 +58,44 @@ QVariantMap RigctlOps::run(const QVariantMap& request, KrRig& rig)
         return refused("Invalid VFO");
     }
     if (command == QLatin1String("get_freq")) {
-        return done({hertz(clean([&] { return rig.getFreq(vfo); }))});
+        return done({hertz(rig.getFreq(vfo))});
     }
     if (command == QLatin1String("get_mode") || command == QLatin1String("get_split_mode")) {
         pbwidth_t width = 0;
-        const rmode_t mode = clean([&] {
-            return command == QLatin1String("get_mode") ? rig.getMode(width, vfo) : rig.Rig::getSplitMode(width, vfo);
-        });
+        const rmode_t mode
+            = command == QLatin1String("get_mode") ? rig.getMode(width, vfo) : rig.getSplitMode(width, vfo);
         return done({QString::fromLatin1(rig_strrmode(mode)), QString::number(width)});
     }
     if (command == QLatin1String("get_vfo")) {
-        return done({QString::fromLatin1(rig_strvfo(clean([&] { return rig.Rig::getVFO(); })))});
+        return done({QString::fromLatin1(rig_strvfo(rig.getVFO()))});
     }
     if (command == QLatin1String("get_ptt")) {
-        return done({QString::number(clean([&] { return int(rig.getPTT(vfo)); }))});
+        return done({QString::number(int(rig.getPTT(vfo)))});
     }
     if (command == QLatin1String("get_split_vfo")) {
         vfo_t tx = RIG_VFO_CURR;
-        const split_t split = clean([&] { return rig.Rig::getSplitVFO(tx, vfo); });
+        const split_t split = rig.getSplitVFO(tx, vfo);
         return done({QString::number(int(split)), QString::fromLatin1(rig_strvfo(tx))});
     }
     if (command == QLatin1String("get_split_freq")) {
-        return done({hertz(clean([&] { return rig.Rig::getSplitFreq(vfo); }))});
+        return done({hertz(rig.getSplitFreq(vfo))});
     }
     if (command == QLatin1String("get_powerstat")) {
-        return done({QString::number(int(clean([&] { return rig.Rig::getPowerStat(); })))});
+        return done({QString::number(int(rig.getPowerStat()))});
     }
     if (command == QLatin1String("get_level")) {
         const setting_t level = rig_parse_level(first.constData());
         if (level == RIG_LEVEL_NONE) {
             return refused("Unknown level");
         }
-        value_t value {};
-        RIG_LEVEL_IS_FLOAT(level) ? clean([&] { rig.Rig::getLevel(level, value.f, vfo); })
-                                  : clean([&] { rig.Rig::getLevel(level, value.i, vfo); });
-        return done({levelText(level, value)});
+        return done({levelText(level, readLevel(rig, level, vfo))});
     }
     if (command == QLatin1String("get_func")) {
         const setting_t function = rig_parse_func(first.constData());
         if (function == RIG_FUNC_NONE) {
             return refused("Unknown function");
         }
-        return done({QString::number(int(clean([&] { return rig.Rig::getFunc(function, vfo); })))});
+        return done({QString::number(int(rig.getFunc(function, vfo)))});
     }
     if (command == QLatin1String("dump_state")) {
         if (dumpState.isEmpty()) {
@@ -107,37 +108,60 @@ QVariantMap RigctlOps::run(const QVariantMap& request, KrRig& rig)
         if (!number || !std::isfinite(frequency) || frequency < 0) {
             return refused("Invalid frequency");
         }
-        clean([&] {
-            command == QLatin1String("set_freq") ? rig.setFreq(frequency, vfo) : rig.Rig::setSplitFreq(frequency, vfo);
-        });
+        if (command == QLatin1String("set_freq")) {
+            rig.setFreq(frequency, vfo);
+            if (rig.caps->get_freq) {
+                rig.getFreq(vfo);
+            }
+        } else {
+            rig.setSplitFreq(frequency, vfo);
+            if (rig.caps->get_split_freq) {
+                rig.getSplitFreq(vfo);
+            }
+        }
     } else if (command == QLatin1String("set_mode") || command == QLatin1String("set_split_mode")) {
         const rmode_t mode = rig_parse_mode(first.constData());
         const long width = arguments.value(1).toLong(&number);
         if (mode == RIG_MODE_NONE || !number) {
             return refused("Invalid mode");
         }
-        clean([&] {
-            command == QLatin1String("set_mode") ? rig.setMode(mode, width, vfo)
-                                                 : rig.Rig::setSplitMode(mode, width, vfo);
-        });
+        pbwidth_t readWidth = 0;
+        if (command == QLatin1String("set_mode")) {
+            rig.setMode(mode, width, vfo);
+            if (rig.caps->get_mode) {
+                rig.getMode(readWidth, vfo);
+            }
+        } else {
+            rig.setSplitMode(mode, width, vfo);
+            if (rig.caps->get_split_mode) {
+                rig.getSplitMode(readWidth, vfo);
+            }
+        }
     } else if (command == QLatin1String("set_vfo")) {
         const vfo_t chosen = rig_parse_vfo(first.constData());
         if (chosen == RIG_VFO_NONE) {
             return refused("Invalid VFO");
         }
-        clean([&] { rig.setVFO(chosen); });
+        rig.setVFO(chosen);
+        // Hamlib's Kenwood backend answers from its copy of the radio's status line for half a second, and takes
+        // what it reads there for the radio's state: a state that still looks unchanged is read again once that copy
+        // is stale, or the backend would go on from the old one.
+        if (rig.caps->get_vfo && rig.getVFO() != chosen) {
+            ::usleep(600000);
+            rig.getVFO();
+        }
     } else if (command == QLatin1String("set_ptt")) {
         const int ptt = arguments.value(0).toInt(&number);
         if (!number || ptt < RIG_PTT_OFF || ptt > RIG_PTT_ON_DATA) {
             return refused("Invalid PTT");
         }
-        clean([&] { rig.setPTT(ptt_t(ptt), vfo); });
+        rig.setPTT(ptt_t(ptt), vfo);
         if (!rig.caps->get_ptt) {
             return done();
         }
         // The state read back tells whoever keeps account of the transmitter whether a release took.
         QVariantMap answer = done();
-        answer.insert(QStringLiteral("ptt"), int(clean([&] { return rig.getPTT(vfo); })));
+        answer.insert(QStringLiteral("ptt"), int(rig.getPTT(vfo)));
         return answer;
     } else if (command == QLatin1String("set_split_vfo")) {
         const int split = arguments.value(0).toInt(&number);
@@ -145,19 +169,26 @@ QVariantMap RigctlOps::run(const QVariantMap& request, KrRig& rig)
         if (!number || (split != RIG_SPLIT_OFF && split != RIG_SPLIT_ON) || tx == RIG_VFO_NONE) {
             return refused("Invalid split");
         }
-        clean([&] { rig.Rig::setSplitVFO(split_t(split), vfo, tx); });
+        rig.setSplitVFO(split_t(split), vfo, tx);
+        vfo_t readTx = RIG_VFO_CURR;
+        // As for the VFO: read again past the Kenwood backend's copy.
+        if (rig.caps->get_split_vfo && rig.getSplitVFO(readTx, vfo) != split_t(split)) {
+            ::usleep(600000);
+            rig.getSplitVFO(readTx, vfo);
+        }
     } else if (command == QLatin1String("set_level")) {
         const setting_t level = rig_parse_level(first.constData());
         const float value = arguments.value(1).toFloat(&secondNumber);
         if (level == RIG_LEVEL_NONE || !secondNumber) {
             return refused("Invalid level");
         }
-        RIG_LEVEL_IS_FLOAT(level) ? clean([&] { rig.Rig::setLevel(level, value, vfo); })
-                                  : clean([&] { rig.Rig::setLevel(level, int(value), vfo); });
-        if (rig.Rig::hasGetLevel(level)) {
-            value_t readBack {};
-            RIG_LEVEL_IS_FLOAT(level) ? clean([&] { rig.Rig::getLevel(level, readBack.f, vfo); })
-                                      : clean([&] { rig.Rig::getLevel(level, readBack.i, vfo); });
+        if (RIG_LEVEL_IS_FLOAT(level)) {
+            rig.setLevel(level, value, vfo);
+        } else {
+            rig.setLevel(level, int(value), vfo);
+        }
+        if (rig.hasGetLevel(level)) {
+            readLevel(rig, level, vfo);
         }
         return done();
     } else if (command == QLatin1String("set_powerstat")) {
@@ -165,7 +196,7 @@ QVariantMap RigctlOps::run(const QVariantMap& request, KrRig& rig)
         if (!number || power < RIG_POWER_OFF || power > RIG_POWER_OPERATE) {
             return refused("Invalid power status");
         }
-        clean([&] { rig.Rig::setPowerStat(powerstat_t(power)); });
+        rig.setPowerStat(powerstat_t(power));
         return done();
     } else if (command == QLatin1String("set_func")) {
         const setting_t function = rig_parse_func(first.constData());
@@ -173,47 +204,15 @@ QVariantMap RigctlOps::run(const QVariantMap& request, KrRig& rig)
         if (function == RIG_FUNC_NONE || !secondNumber) {
             return refused("Invalid function");
         }
-        clean([&] { rig.Rig::setFunc(function, on != 0, vfo); });
-        if (rig.Rig::hasGetFunc(function)) {
-            clean([&] { rig.Rig::getFunc(function, vfo); });
+        rig.setFunc(function, on != 0, vfo);
+        if (rig.hasGetFunc(function)) {
+            rig.getFunc(function, vfo);
         }
         return done();
     } else {
         return refused("Unknown command", RIG_ENIMPL);
     }
-    confirm(command, arguments, vfo, rig);
     return done();
-}
-
-void RigctlOps::confirm(const QString& command, const QStringList& arguments, vfo_t vfo, KrRig& rig)
-{
-    const rig_caps& caps = *rig.caps;
-    pbwidth_t width = 0;
-    vfo_t tx = RIG_VFO_CURR;
-    if (command == QLatin1String("set_freq") && caps.get_freq) {
-        clean([&] { rig.getFreq(vfo); });
-    } else if (command == QLatin1String("set_mode") && caps.get_mode) {
-        clean([&] { rig.getMode(width, vfo); });
-    } else if (command == QLatin1String("set_vfo") && caps.get_vfo) {
-        const vfo_t chosen = rig_parse_vfo(arguments.value(0).toUtf8().constData());
-        // Hamlib's Kenwood backend answers from its copy of the radio's status line for half a second, and takes
-        // what it reads there for the radio's state: a state that still looks unchanged is read again once that copy
-        // is stale, or the backend would go on from the old one.
-        if (clean([&] { return rig.Rig::getVFO(); }) != chosen) {
-            ::usleep(600000);
-            clean([&] { rig.Rig::getVFO(); });
-        }
-    } else if (command == QLatin1String("set_split_vfo") && caps.get_split_vfo) {
-        const split_t wanted = split_t(arguments.value(0).toInt());
-        if (clean([&] { return rig.Rig::getSplitVFO(tx, vfo); }) != wanted) {
-            ::usleep(600000);
-            clean([&] { rig.Rig::getSplitVFO(tx, vfo); });
-        }
-    } else if (command == QLatin1String("set_split_freq") && caps.get_split_freq) {
-        clean([&] { rig.Rig::getSplitFreq(vfo); });
-    } else if (command == QLatin1String("set_split_mode") && caps.get_split_mode) {
-        clean([&] { rig.Rig::getSplitMode(width, vfo); });
-    }
 }
 
 namespace {

@@ -15,15 +15,12 @@ class RigctlOps
 public:
     // {"values": [texts]} once done: a read's values, none for a set. A refusal is {"Error": text, "rprt": code};
     // the radio's failures propagate as Hamlib's exceptions, for the host to count as the radio's and answer with
-    // Hamlib's text.
+    // Hamlib's text. A set is done when the radio answers the read that follows it.
     QVariantMap run(const QVariantMap& request, KrRig& rig);
 
     // What the model can do, in the form of the protocol's capability dump: the same text for every program.
     static QString capabilities(KrRig& rig);
 
 private:
-    // A set is done when the radio answers the read that follows it.
-    static void confirm(const QString& command, const QStringList& arguments, vfo_t vfo, KrRig& rig);
-
     QString dumpState;
 };
