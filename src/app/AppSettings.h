@@ -16,6 +16,12 @@ constexpr int defaultServerPort = 7351;
 constexpr int lowestServerPort = 1024;
 constexpr int highestServerPort = 65535;
 
+// A stored port as it stands when it is in the valid range, the fallback otherwise.
+constexpr int portOr(int port, int fallback)
+{
+    return port >= lowestServerPort && port <= highestServerPort ? port : fallback;
+}
+
 // Whether the connected radios are also served to the desktop programs of this computer (Hamlib's network
 // protocol on 127.0.0.1), and the first port tried for them; a port outside the valid range means the default.
 inline const QString shareRadiosKey = QStringLiteral("shareRadios");

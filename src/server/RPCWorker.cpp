@@ -61,8 +61,7 @@ int RPCWorker::portToListen(int listening, const QVariant& stored)
     if (listening != 0 && listening == configured) {
         return 0;
     }
-    const bool valid = configured >= AppSettings::lowestServerPort && configured <= AppSettings::highestServerPort;
-    return valid ? configured : AppSettings::defaultServerPort;
+    return AppSettings::portOr(configured, AppSettings::defaultServerPort);
 }
 
 void RPCWorker::restart()

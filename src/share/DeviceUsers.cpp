@@ -136,14 +136,12 @@ QString DeviceUsers::describe(const QVector<User>& users)
     return named.join(QStringLiteral(", "));
 }
 
-bool DeviceUsers::holdExclusively(const QString& device, bool on)
+void DeviceUsers::holdExclusively(const QString& device, bool on)
 {
     const Identity wanted = identify(device.toStdString());
-    bool held = false;
     eachNumber("/proc/self/fd", [&](const std::string& descriptor) {
         if (identify("/proc/self/fd/" + descriptor) == wanted) {
-            held = ::ioctl(std::atoi(descriptor.c_str()), on ? TIOCEXCL : TIOCNXCL) == 0 || held;
+            ::ioctl(std::atoi(descriptor.c_str()), on ? TIOCEXCL : TIOCNXCL);
         }
     });
-    return held;
 }

@@ -21,6 +21,6 @@ public:
     static QString describe(const QVector<User>& users);
 
     // Sets or clears exclusive use on every descriptor this process holds on the device: while set, an open by any
-    // other program (root excepted) fails with "device busy". False when none is a terminal.
-    static bool holdExclusively(const QString& device, bool on = true);
+    // other program (root excepted) fails with "device busy". Nothing happens to what is not a terminal.
+    static void holdExclusively(const QString& device, bool on = true);
 };

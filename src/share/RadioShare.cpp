@@ -28,10 +28,7 @@ RadioShare::~RadioShare() = default;
 
 int RadioShare::firstPortFrom(const QVariant& stored)
 {
-    const int port = stored.toInt();
-    return port >= AppSettings::lowestServerPort && port <= AppSettings::highestServerPort
-        ? port
-        : AppSettings::defaultSharePort;
+    return AppSettings::portOr(stored.toInt(), AppSettings::defaultSharePort);
 }
 
 void RadioShare::configure(bool on_, int firstPort_)
@@ -41,9 +38,7 @@ void RadioShare::configure(bool on_, int firstPort_)
         firstPort = firstPort_;
         return;
     }
-    for (const QString& port : listening.keys()) {
-        unshare(port);
-    }
+    shutDown();
     on = on_;
     firstPort = firstPort_;
     LOG(on ? "Sharing the radios with the programs of this computer, from port {}\n"

@@ -97,6 +97,7 @@ void SettingsWindow::setupForm()
     form->shareRadios->setText(QStringLiteral("Let programs on this computer use the connected radios"));
     // As wide as its text in the desktop's font, the window with it.
     const int wide = qMax(430, form->shareRadios->sizeHint().width());
+    const int windowWidth = wide + 40;
     form->shareRadios->setGeometry(20, 130, wide, 25);
 
     form->sharePortLabel = new QLabel(form->centralwidget);
@@ -120,18 +121,18 @@ void SettingsWindow::setupForm()
 
     form->saveBtn = new QPushButton(form->centralwidget);
     form->saveBtn->setObjectName(QStringLiteral("saveBtn"));
-    form->saveBtn->setGeometry((wide + 40 - 91) / 2, 300, 91, 25);
+    form->saveBtn->setGeometry((windowWidth - 91) / 2, 300, 91, 25);
     form->saveBtn->setText(QStringLiteral("Save"));
 
     setCentralWidget(form->centralwidget);
 
     form->menubar = new QMenuBar(this);
     form->menubar->setObjectName(QStringLiteral("menubar"));
-    form->menubar->setGeometry(0, 0, wide + 40, 21);
+    form->menubar->setGeometry(0, 0, windowWidth, 21);
     setMenuBar(form->menubar);
-    resize(wide + 40, 340);
-    setMinimumSize(wide + 40, 340);
-    setMaximumSize(wide + 40, 340);
+    resize(windowWidth, 340);
+    setMinimumSize(windowWidth, 340);
+    setMaximumSize(windowWidth, 340);
 }
 
 void SettingsWindow::loadStoredSettings()
